@@ -1,0 +1,414 @@
+#include "frmpadcom.h"
+
+#include "display/frames.h"
+#include "monitor/receive.h"
+#include "serial/portmap.h"
+#include "serial/win1252.h"
+#include "widgets/clicklabel.h"
+#include "widgets/textbox.h"
+#include "widgets/wrapbutton.h"
+
+#include <QCheckBox>
+#include <QStyleOptionButton>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+
+#include <array>
+
+namespace {
+
+// Positions and sizes are kept in twips, as designed: 15 twips to a pixel at 96 DPI.
+constexpr int kTwipsPerPixel = 15;
+
+QRect twips(int left, int top, int width, int height)
+{
+    return {left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
+            height / kTwipsPerPixel};
+}
+
+template<typename W>
+W *place(W *widget, const char *name, QRect geometry)
+{
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+const QString kDisplaySample = QStringLiteral(" TEXTE DO DISPLAY TECLADO RM 62 VORLAN ");
+const QString kEightyDigits = QStringLiteral(
+    "01234567890123456789012345678901234567890123456789012345678901234567890123456789");
+constexpr int kDisplayTextMax = 80;
+constexpr int kPortTextMax = 2;
+
+} // namespace
+
+frmPADCOM::frmPADCOM(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("frmPADCOM"));
+    setWindowTitle(QStringLiteral("Teclado Vorlan"));
+    setWindowIcon(QIcon(QStringLiteral(":/padcom.ico")));
+    setFixedSize(kClientSize);
+    createControls();
+    fitFont();
+    setTabOrder();
+    wire();
+    setCovered(true);
+    Text5->setFocus();
+}
+
+void frmPADCOM::createControls()
+{
+    m_work = place(new QWidget(this), "work", rect());
+
+    auto label = [this](const char *name, const QString &caption, QRect geometry) {
+        return place(new QLabel(caption, m_work), name, geometry);
+    };
+    auto button = [this](const char *name, const QString &caption, QRect geometry) {
+        return place(new WrapButton(caption, m_work), name, geometry);
+    };
+    auto line = [this](const char *name, const QString &text, QRect geometry) {
+        return place(new QLineEdit(text, m_work), name, geometry);
+    };
+    auto box = [this](const char *name, TextBox::Mode mode, QRect geometry) {
+        auto *b = place(new TextBox(mode, m_work), name, geometry);
+        b->setVerticalScrollBarPolicy(mode == TextBox::Mode::Log ? Qt::ScrollBarAlwaysOn
+                                                                 : Qt::ScrollBarAlwaysOff);
+        b->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        return b;
+    };
+
+    eco = place(new QCheckBox(tr("Eco"), m_work), "eco", twips(2700, 4980, 1155, 255));
+    Text6 = line("Text6", QStringLiteral("0"), twips(6720, 3300, 735, 315));
+    Text7 = line("Text7", QStringLiteral("0"), twips(6720, 3690, 735, 315));
+    Command2 = button("Command2", tr("Sair"), twips(6090, 4680, 1455, 855));
+    Command8 = button("Command8", tr("Reiniciar a Porta Serial"), twips(6090, 4050, 1455, 555));
+    Check1 = place(new QCheckBox(tr("Enviar Errado"), m_work), "Check1",
+                   twips(150, 4470, 1275, 225));
+    Text4 = line("Text4", QStringLiteral("100"), twips(4710, 4440, 975, 315));
+    Command7 = button("Command7", tr("Loop de envio p/ o Display"), twips(4170, 4860, 1485, 645));
+    Text3 = box("Text3", TextBox::Mode::Log, twips(3120, 480, 2835, 3375));
+    Text2 = box("Text2", TextBox::Mode::Log, twips(120, 480, 2895, 3375));
+    Command6 = button("Command6", tr("Posicionhar 2º Linha Display"), twips(6090, 2340, 1455, 855));
+    Command5 = button("Command5", tr("Posicionhar 1º Linha Display"), twips(6090, 1410, 1455, 855));
+    Command4 = button("Command4", tr("Limpar Display"), twips(6090, 480, 1455, 855));
+    Text1 = box("Text1", TextBox::Mode::Lines, twips(120, 3930, 3735, 495));
+    Text1->setMaxLength(kDisplayTextMax);
+    Text1->setText(kDisplaySample);
+    Command3 = button("Command3", tr("Escrever no display"), twips(120, 4740, 2385, 735));
+    Command1 = button("Command1", tr("Limpar"), twips(4500, 3930, 1455, 375));
+    Label7 = label("Label7", tr("Erro"), twips(6360, 3750, 285, 195));
+    Label6 = label("Label6", tr("Nack"), twips(6210, 3360, 435, 195));
+    Label5 = place(new ClickLabel(tr("Preencher c/ 80 caracteres"), m_work), "Label5",
+                   twips(1830, 4440, 1965, 195));
+    Label5->setForegroundRole(QPalette::Highlight);
+    Label3 = label("Label3", tr("Taxa (ms)"), twips(3960, 4500, 735, 225));
+    Label2 = label("Label2", tr("Código HEX"), twips(3360, 240, 870, 195));
+    Label1 = label("Label1", tr("Código ASC"), twips(120, 240, 855, 195));
+
+    // The frame lies above everything and, while shown, is all the user can reach.
+    Inicia = place(new QGroupBox(tr("Porta serial"), this), "Inicia", twips(90, 60, 7485, 5505));
+    Inicia->setAutoFillBackground(true);
+    Text5 = place(new QLineEdit(QStringLiteral("1"), Inicia), "Text5",
+                  twips(4350, 2370, 675, 285));
+    Text5->setMaxLength(kPortTextMax);
+    CMDInicializar = place(new WrapButton(tr("Inicia a Porta Serial"), Inicia), "CMDInicializar",
+                           twips(2820, 2760, 2235, 1245));
+    Label4 = place(new QLabel(tr("Porta Serial Numero:"), Inicia), "Label4",
+                   twips(2850, 2430, 1455, 195));
+    Inicia->raise();
+    Text5->installEventFilter(this);
+
+    m_notice = new QMessageBox(QMessageBox::NoIcon, kAppTitle, QString(), QMessageBox::Ok, this);
+    m_notice->setObjectName(QStringLiteral("notice"));
+    m_notice->setWindowModality(Qt::NonModal);
+}
+
+bool frmPADCOM::captionsFit() const
+{
+    const auto labels = findChildren<QLabel *>();
+    for (const QLabel *l : labels) {
+        if (l->fontMetrics().horizontalAdvance(l->text()) > l->width()
+            || l->fontMetrics().height() > l->height())
+            return false;
+    }
+    const auto checks = findChildren<QCheckBox *>();
+    for (const QCheckBox *c : checks) {
+        QStyleOptionButton option;
+        option.initFrom(c);
+        option.text = c->text();
+        const QRect text = c->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, c);
+        if (c->fontMetrics().horizontalAdvance(c->text()) > text.width())
+            return false;
+    }
+    const auto buttons = findChildren<WrapButton *>();
+    for (const WrapButton *b : buttons) {
+        if (!b->captionFits())
+            return false;
+    }
+    return Inicia->fontMetrics().horizontalAdvance(Inicia->title()) < Inicia->width();
+}
+
+void frmPADCOM::fitFont()
+{
+    // The designed sizes suit a font of about 8 points (11 px at 96 DPI). Where the
+    // platform's font is wider than that, take its condensed face, then smaller sizes,
+    // until every caption shows whole: a clipped caption is worse than a smaller one.
+    const QFont base = font();
+    for (int pixels = 11; pixels >= 8; --pixels) {
+        for (const int stretch : {int(QFont::Unstretched), int(QFont::Condensed)}) {
+            QFont candidate = base;
+            candidate.setPixelSize(pixels);
+            candidate.setStretch(stretch);
+            setFont(candidate);
+            if (captionsFit())
+                return;
+        }
+    }
+}
+
+void frmPADCOM::setTabOrder()
+{
+    // The designed sequence; labels and the frame take no focus and drop out of it.
+    const std::array<QWidget *, 18> order = {
+        Command3, Command1, Command2, Text1, Command4, Command5, Command6, Text2, Text3,
+        Command7, Text4, Check1, CMDInicializar, Text5, Command8, Text7, Text6, eco,
+    };
+    for (std::size_t i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+void frmPADCOM::wire()
+{
+    connect(CMDInicializar, &QPushButton::clicked, this, &frmPADCOM::CMDInicializar_Click);
+    connect(Command1, &QPushButton::clicked, this, &frmPADCOM::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &frmPADCOM::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &frmPADCOM::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &frmPADCOM::Command4_Click);
+    connect(Command5, &QPushButton::clicked, this, &frmPADCOM::Command5_Click);
+    connect(Command6, &QPushButton::clicked, this, &frmPADCOM::Command6_Click);
+    connect(Command7, &QPushButton::clicked, this, &frmPADCOM::Command7_Click);
+    connect(Command8, &QPushButton::clicked, this, &frmPADCOM::Command8_Click);
+    connect(Label5, &ClickLabel::clicked, this, &frmPADCOM::Label5_Click);
+    connect(&MSComm1, &MSComm::OnComm, this, &frmPADCOM::MSComm1_OnComm);
+    connect(&MSComm1, &MSComm::portLost, this, &frmPADCOM::onPortLost);
+    connect(&Timer1, &LoopTimer::Timer, this, &frmPADCOM::Timer1_Timer);
+}
+
+void frmPADCOM::setCovered(bool covered)
+{
+    // Hiding what the frame covers keeps it out of reach of Tab, Enter, Space and the mouse.
+    m_work->setVisible(!covered);
+    Inicia->setVisible(covered);
+}
+
+void frmPADCOM::notify(const QString &message)
+{
+    m_notice->setText(message);
+    m_notice->show();
+}
+
+bool frmPADCOM::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == Text5 && event->type() == QEvent::ToolTip)
+        updatePortTip();
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmPADCOM::updatePortTip()
+{
+    const QList<ports::Entry> table = ports::table();
+    QStringList lines;
+    for (const ports::Entry &e : table) {
+        lines << (e.published ? tr("%1: %2 (publicada)") : tr("%1: %2"))
+                     .arg(e.number)
+                     .arg(e.device);
+    }
+    Text5->setToolTip(lines.isEmpty() ? tr("Nenhuma porta serial encontrada.")
+                                      : tr("Portas disponíveis:\n") + lines.join(u'\n'));
+}
+
+// ---- Window ----
+
+void frmPADCOM::Command1_Click()
+{
+    Text2->setText(QString());
+    Text3->setText(QString());
+}
+
+void frmPADCOM::Command2_Click()
+{
+    QCoreApplication::exit(0);
+}
+
+void frmPADCOM::Label5_Click()
+{
+    Text1->setText(kEightyDigits);
+}
+
+// ---- Port setup ----
+
+void frmPADCOM::CMDInicializar_Click()
+{
+    const auto port = ports::parseNumber(Text5->text());
+    const bool opened = MSComm1.setSettings(QStringLiteral("9600,N,8,1"))
+                        && MSComm1.setInputLen(0) && port && MSComm1.setCommPort(qint16(*port))
+                        && MSComm1.setPortOpen(true);
+    if (opened && MSComm1.setDTREnable(false) && MSComm1.setRTSEnable(false)) {
+        setCovered(false);
+        return;
+    }
+    // A port left open behind the frame could never be opened again.
+    MSComm1.setPortOpen(false);
+    QMessageBox box(QMessageBox::NoIcon, kAppTitle,
+                    tr("Não Foi possivel iniciar a Porta Serial Numero ") + Text5->text()
+                        + QStringLiteral("."),
+                    QMessageBox::Ok, this);
+    box.exec();
+}
+
+void frmPADCOM::Command8_Click()
+{
+    Timer1.setEnabled(false);
+    LoopOn = 0;
+    MSComm1.setPortOpen(false);
+    setCovered(true);
+    Text3->setText(QString());
+    Text2->setText(QString());
+}
+
+void frmPADCOM::onPortLost(const QString &device, const QString &reason)
+{
+    // Nothing more can reach the line; a loop left running would only fail at every tick.
+    Timer1.setEnabled(false);
+    LoopOn = 0;
+    notify(tr("A porta serial %1 deixou de responder (%2) e foi fechada.\n"
+              "Quando o dispositivo voltar, use \"Reiniciar a Porta Serial\" e depois "
+              "\"Inicia a Porta Serial\".")
+               .arg(device, reason));
+}
+
+// ---- Display frames ----
+
+void frmPADCOM::write(const QByteArray &frame)
+{
+    switch (MSComm1.Output(frame)) {
+    case MSComm::OutputResult::Queued:
+        return;
+    case MSComm::OutputResult::PortClosed:
+        notify(tr("A porta serial está fechada: nada foi enviado."));
+        return;
+    case MSComm::OutputResult::BufferFull:
+        notify(tr("O buffer de transmissão (%1 bytes) está cheio: o quadro não foi enviado.")
+                   .arg(MSComm::kOutBufferSize));
+        return;
+    }
+}
+
+void frmPADCOM::Command3_Click()
+{
+    const bool wrongLength = Check1->isChecked();
+    const QByteArray text = win1252::encode(Text1->text());
+    const QByteArray frame = frames::text(text, wrongLength);
+    if (frame.isEmpty()) {
+        notify(tr("O texto tem %1 caracteres; um quadro leva no máximo %2.")
+                   .arg(text.size())
+                   .arg(frames::maxTextLength(wrongLength)));
+        return;
+    }
+    write(frame);
+}
+
+void frmPADCOM::Command4_Click()
+{
+    write(frames::command(frames::Command::Clear));
+}
+
+void frmPADCOM::Command5_Click()
+{
+    write(frames::command(frames::Command::Line1));
+}
+
+void frmPADCOM::Command6_Click()
+{
+    write(frames::command(frames::Command::Line2));
+}
+
+// ---- Send loop ----
+
+void frmPADCOM::Command7_Click()
+{
+    if (LoopOn != 0) {
+        Timer1.setEnabled(false);
+        LoopOn = 0;
+        return;
+    }
+    if (Text1->text().isEmpty())
+        Text1->setText(sendloop::kTestText);
+    const auto rate = sendloop::parseRate(Text4->text());
+    if (!rate) {
+        notify(tr("Taxa inválida: \"%1\". Digite um número inteiro de milissegundos, de 0 a %2.")
+                   .arg(Text4->text())
+                   .arg(sendloop::kMaxRate));
+        return;
+    }
+    Timer1.setInterval(*rate);
+    Timer1.setEnabled(true);
+    LoopOn = -1;
+    m_skipReported = false;
+}
+
+void frmPADCOM::Timer1_Timer()
+{
+    // A tick goes out whole or not at all: when the line cannot keep up with the rate, the
+    // transmit buffer stays full and the ticks that do not fit are skipped.
+    const qsizetype tick = sendloop::tickBytes(win1252::length(Text1->text()));
+    if (MSComm1.PortOpen() && tick > MSComm::kOutBufferSize - MSComm1.OutBufferCount()) {
+        if (!m_skipReported) {
+            m_skipReported = true;
+            notify(tr("A taxa de %1 ms pede mais do que a linha serial transporta "
+                      "(%2 bytes por tique a 9600 baud): os tiques que não cabem no buffer "
+                      "de transmissão são pulados.")
+                       .arg(Timer1.Interval())
+                       .arg(tick));
+        }
+        return;
+    }
+    Command5_Click();
+    Command3_Click();
+}
+
+// ---- Receive monitor ----
+
+void frmPADCOM::MSComm1_OnComm()
+{
+    if (MSComm1.CommEvent() != MSComm::comEvReceive)
+        return;
+    RxBuffer = MSComm1.Input();
+    const monitor::BlockResult result = monitor::receiveBlock(
+        {Text2->text(), Text3->text(), Text6->text(), Text7->text()}, RxBuffer, eco->isChecked());
+
+    if (result.logsEmptied) {
+        Text3->setText(QString());
+        Text2->setText(QString());
+    }
+    Text6->setText(result.boxes.nack);
+    Text7->setText(result.boxes.erro);
+    Text3->setText(result.boxes.hexLog);
+    Text2->setText(result.boxes.asciiLog);
+    RxIndex = qint16(RxBuffer.size());
+    if (!RxBuffer.isEmpty()) {
+        const auto last = uchar(RxBuffer.back());
+        RxHex = monitor::hexCode(last);
+        RxChar = win1252::toUnicode(last);
+    }
+    for (const QByteArray &frame : result.echoes) {
+        if (MSComm1.Output(frame) != MSComm::OutputResult::Queued) {
+            notify(tr("Eco interrompido: %1.").arg(MSComm1.errorString()));
+            break;
+        }
+    }
+}

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "display/sendloop.h"
+#include "serial/mscomm.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QWidget>
+
+class ClickLabel;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMessageBox;
+class TextBox;
+class WrapButton;
+
+// The program's one window: its controls, their wiring and the thin handlers that read
+// controls, apply a rule and write controls or a frame.
+class frmPADCOM : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static inline const QString kAppTitle = QStringLiteral("PADCOM");
+    static constexpr QSize kClientSize{507, 381};
+
+    explicit frmPADCOM(QWidget *parent = nullptr);
+
+    // Whether every caption of the window shows whole in its control's designed size.
+    bool captionsFit() const;
+
+    qint16 loopOn() const { return LoopOn; }
+    const MSComm &comm() const { return MSComm1; }
+    const LoopTimer &timer() const { return Timer1; }
+
+    // Window
+    void Command1_Click();
+    void Command2_Click();
+    void Label5_Click();
+    // Port setup
+    void CMDInicializar_Click();
+    void Command8_Click();
+    // Display frames and send loop
+    void Command3_Click();
+    void Command4_Click();
+    void Command5_Click();
+    void Command6_Click();
+    void Command7_Click();
+    void Timer1_Timer();
+    // Receive monitor
+    void MSComm1_OnComm();
+
+private:
+    void createControls();
+    void fitFont();
+    void setTabOrder();
+    void wire();
+    void setCovered(bool covered);
+    void write(const QByteArray &frame);
+    void notify(const QString &message);
+    void onPortLost(const QString &device, const QString &reason);
+    void updatePortTip();
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+    // The frame and what it covers while the port is closed.
+    QGroupBox *Inicia = nullptr;
+    QLineEdit *Text5 = nullptr;
+    WrapButton *CMDInicializar = nullptr;
+    QLabel *Label4 = nullptr;
+    QWidget *m_work = nullptr;
+
+    QCheckBox *eco = nullptr;
+    QLineEdit *Text6 = nullptr;
+    QLineEdit *Text7 = nullptr;
+    WrapButton *Command2 = nullptr;
+    WrapButton *Command8 = nullptr;
+    QCheckBox *Check1 = nullptr;
+    QLineEdit *Text4 = nullptr;
+    WrapButton *Command7 = nullptr;
+    TextBox *Text3 = nullptr;
+    TextBox *Text2 = nullptr;
+    WrapButton *Command6 = nullptr;
+    WrapButton *Command5 = nullptr;
+    WrapButton *Command4 = nullptr;
+    TextBox *Text1 = nullptr;
+    WrapButton *Command3 = nullptr;
+    WrapButton *Command1 = nullptr;
+    QLabel *Label7 = nullptr;
+    QLabel *Label6 = nullptr;
+    ClickLabel *Label5 = nullptr;
+    QLabel *Label3 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *Label1 = nullptr;
+    QMessageBox *m_notice = nullptr;
+
+    LoopTimer Timer1;
+    MSComm MSComm1;
+
+    qint16 LoopOn = 0;
+    // Working values of the receive handler; they describe the last byte handled.
+    QByteArray RxBuffer;
+    qint16 RxIndex = 0;
+    QString RxHex;
+    QString RxChar;
+
+    bool m_skipReported = false;
+};

@@ -1,0 +1,194 @@
+#include "textbox.h"
+
+#include "serial/win1252.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+namespace {
+
+constexpr char16_t kPictureBase = 0x2400; // Unicode control pictures: U+2400 is NUL
+constexpr char16_t kPictureDel = 0x2421;
+constexpr char16_t kReplacement = 0xFFFD;
+
+QString crlfLineBreaks(const QString &text)
+{
+    QString out = text;
+    out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    out.replace(u'\r', u'\n');
+    out.replace(QChar::ParagraphSeparator, u'\n');
+    out.replace(QChar::LineSeparator, u'\n');
+    out.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+    return out;
+}
+
+} // namespace
+
+TextBox::TextBox(Mode mode, QWidget *parent) : QPlainTextEdit(parent), m_mode(mode)
+{
+    setTabChangesFocus(true);
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    if (m_mode == Mode::Log)
+        setUndoRedoEnabled(false);
+    connect(document(), &QTextDocument::contentsChange, this, &TextBox::onContentsChange);
+}
+
+QString TextBox::render(QStringView text, Mode mode)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (mode == Mode::Lines && c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+            out += QChar::ParagraphSeparator;
+            ++i;
+        } else if (c < 0x20) {
+            out += QChar(char16_t(kPictureBase + c));
+        } else if (c == 0x7F) {
+            out += QChar(kPictureDel);
+        } else if (mode == Mode::Log && c >= 0x80 && c < 0xA0) {
+            // The five bytes Windows-1252 leaves undefined: no glyph of their own.
+            out += QChar(kReplacement);
+        } else {
+            out += QChar(c);
+        }
+    }
+    return out;
+}
+
+QString TextBox::unrender(QStringView shown)
+{
+    QString out;
+    out.reserve(shown.size());
+    for (const QChar ch : shown) {
+        const char16_t c = ch.unicode();
+        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator)
+            out += QStringLiteral("\r\n");
+        else if (c >= kPictureBase && c < kPictureBase + 0x20)
+            out += QChar(char16_t(c - kPictureBase));
+        else if (c == kPictureDel)
+            out += QChar(char16_t(0x7F));
+        else
+            out += ch;
+    }
+    return out;
+}
+
+void TextBox::show(const QString &text)
+{
+    m_updating = true;
+    if (m_mode == Mode::Log && !m_text.isEmpty() && text.startsWith(m_text)) {
+        // One symbol per character: the tail of the text is the tail of the view.
+        QTextCursor end(document());
+        end.movePosition(QTextCursor::End);
+        end.insertText(render(QStringView(text).mid(m_text.size()), m_mode));
+    } else {
+        setPlainText(render(text, m_mode));
+    }
+    m_text = text;
+    m_updating = false;
+    if (m_mode == Mode::Log)
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+void TextBox::setText(const QString &text)
+{
+    if (text == m_text)
+        return;
+    show(text);
+}
+
+void TextBox::onContentsChange(int position, int removed, int added)
+{
+    if (m_updating)
+        return;
+    const QString shown = document()->toRawText();
+    QString next;
+    if (m_mode == Mode::Lines) {
+        next = unrender(shown);
+    } else {
+        next = m_text;
+        next.replace(position, removed, unrender(QStringView(shown).mid(position, added)));
+        // The view holds one symbol per character; anything else means the two parted.
+        if (render(next, m_mode).size() != shown.size())
+            next = unrender(shown);
+    }
+    if (m_maxLength > 0 && win1252::length(next) > m_maxLength) {
+        // Whatever way the text came in, the limit holds: undo the change.
+        const int cursor = textCursor().position();
+        show(m_text);
+        QTextCursor c = textCursor();
+        c.setPosition(std::min(cursor, document()->characterCount() - 1));
+        setTextCursor(c);
+        QApplication::beep();
+        return;
+    }
+    m_text = next;
+    emit textEdited();
+}
+
+qsizetype TextBox::roomFor() const
+{
+    if (m_maxLength <= 0)
+        return std::numeric_limits<int>::max();
+    const QString selected = unrender(textCursor().selectedText());
+    return m_maxLength - win1252::length(m_text) + win1252::length(selected);
+}
+
+void TextBox::insertModelText(const QString &text)
+{
+    QString insert = text;
+    const qsizetype room = roomFor();
+    if (win1252::length(insert) > room) {
+        // Keep what fits, never half a CR LF nor half a surrogate pair.
+        qsizetype units = 0;
+        qsizetype chars = 0;
+        while (units < insert.size()) {
+            qsizetype step = 1;
+            if (insert[units] == u'\r' && units + 1 < insert.size() && insert[units + 1] == u'\n')
+                step = 2;
+            else if (insert[units].isHighSurrogate() && units + 1 < insert.size())
+                step = 2;
+            const qsizetype cost = insert[units] == u'\r' && step == 2 ? 2 : 1;
+            if (chars + cost > room)
+                break;
+            chars += cost;
+            units += step;
+        }
+        insert.truncate(units);
+        QApplication::beep();
+    }
+    if (!insert.isEmpty() || textCursor().hasSelection())
+        insertPlainText(render(insert, m_mode));
+}
+
+void TextBox::keyPressEvent(QKeyEvent *event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+        if (roomFor() >= 2)
+            insertModelText(QStringLiteral("\r\n"));
+        else
+            QApplication::beep();
+        return;
+    }
+    const QString typed = event->text();
+    if (!typed.isEmpty() && typed.at(0).isPrint() && m_maxLength > 0
+        && win1252::length(typed) > roomFor()) {
+        QApplication::beep();
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
+}
+
+void TextBox::insertFromMimeData(const QMimeData *source)
+{
+    if (source && source->hasText())
+        insertModelText(crlfLineBreaks(source->text()));
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QPlainTextEdit>
+#include <QString>
+
+// A multi-line text box whose text reads back exactly what was set, appended or typed:
+// QPlainTextEdit alone turns CR into a paragraph break and cannot hold that.
+// Lines:   CR LF shows as a line break; Enter inserts CR LF (the display text).
+// Log:     every control character shows as a visible symbol on one wrapping line; Enter
+//          inserts CR LF, shown as such. No undo history, so appending costs no memory.
+class TextBox : public QPlainTextEdit
+{
+    Q_OBJECT
+
+public:
+    enum class Mode { Lines, Log };
+
+    explicit TextBox(Mode mode, QWidget *parent = nullptr);
+
+    QString text() const { return m_text; }
+    // A new text that extends the current one only appends to what is on screen.
+    void setText(const QString &text);
+
+    // In characters as the line counts them; 0 for no limit. Holds for every way in.
+    void setMaxLength(int length) { m_maxLength = length; }
+    int maxLength() const { return m_maxLength; }
+
+    static QString render(QStringView text, Mode mode);
+    static QString unrender(QStringView shown);
+
+signals:
+    void textEdited();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void insertFromMimeData(const QMimeData *source) override;
+
+private:
+    void onContentsChange(int position, int removed, int added);
+    void show(const QString &text);
+    qsizetype roomFor() const;
+    void insertModelText(const QString &text);
+
+    Mode m_mode;
+    QString m_text;
+    int m_maxLength = 0;
+    bool m_updating = false;
+};

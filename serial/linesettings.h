@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QSerialPort>
+#include <QString>
+
+#include <chrono>
+#include <optional>
+
+// Line settings in the classic "baud,parity,data,stop" text form, e.g. "9600,N,8,1".
+struct LineSettings
+{
+    qint32 baudRate = 9600;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    QSerialPort::DataBits dataBits = QSerialPort::Data8;
+    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+
+    static std::optional<LineSettings> parse(const QString &text);
+    QString toString() const;
+
+    // Bits one byte takes on the wire: start, data, parity and stop bits.
+    double bitsPerByte() const;
+    std::chrono::nanoseconds byteTime() const;
+
+    friend bool operator==(const LineSettings &, const LineSettings &) = default;
+};

@@ -1,0 +1,73 @@
+#include "win1252.h"
+
+#include <array>
+
+namespace win1252 {
+namespace {
+
+// 80..9F; every other byte is its own Latin-1 code point.
+constexpr std::array<char16_t, 32> kHigh = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+char encodeOne(char32_t cp)
+{
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF))
+        return char(cp);
+    for (std::size_t i = 0; i < kHigh.size(); ++i) {
+        if (kHigh[i] == cp)
+            return char(0x80 + i);
+    }
+    return '?';
+}
+
+template<typename F>
+void forEachCodePoint(QStringView text, F &&f)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            f(QChar::surrogateToUcs4(c, text[i + 1]));
+            ++i;
+        } else {
+            f(char32_t(c.unicode()));
+        }
+    }
+}
+
+} // namespace
+
+QChar toUnicode(uchar byte)
+{
+    if (byte >= 0x80 && byte < 0xA0)
+        return QChar(kHigh[byte - 0x80]);
+    return QChar(char16_t(byte));
+}
+
+QString decode(QByteArrayView bytes)
+{
+    QString out(bytes.size(), Qt::Uninitialized);
+    QChar *d = out.data();
+    for (const char b : bytes)
+        *d++ = toUnicode(uchar(b));
+    return out;
+}
+
+QByteArray encode(QStringView text)
+{
+    QByteArray out;
+    out.reserve(text.size());
+    forEachCodePoint(text, [&out](char32_t cp) { out.append(encodeOne(cp)); });
+    return out;
+}
+
+qsizetype length(QStringView text)
+{
+    qsizetype n = 0;
+    forEachCodePoint(text, [&n](char32_t) { ++n; });
+    return n;
+}
+
+} // namespace win1252

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+// Text travels on the line as Windows-1252, one byte per character. Qt's own codec for it
+// exists only where Qt uses ICU, so the program carries the table itself.
+namespace win1252 {
+
+// Byte -> character. Total and one-to-one: the five bytes the code page leaves undefined
+// (81, 8D, 8F, 90, 9D) map to the C1 control of the same value, as Windows does.
+QChar toUnicode(uchar byte);
+QString decode(QByteArrayView bytes);
+
+// Character -> byte; a code point the code page lacks (a surrogate pair counts as one)
+// becomes '?', so the byte count always equals the character count.
+QByteArray encode(QStringView text);
+
+// Number of characters as the line counts them: code points, not UTF-16 units.
+qsizetype length(QStringView text);
+
+} // namespace win1252

@@ -1,0 +1,160 @@
+#include "device.h"
+
+#include <algorithm>
+
+namespace {
+constexpr uchar kTextMarker = 0xA5;
+constexpr uchar kCommandMarker = 0xA0;
+constexpr uchar kClear = 0x01;
+constexpr uchar kSetAddress = 0x80;
+} // namespace
+
+bool LcdDevice::validAddress(uchar address)
+{
+    return address < kColumns || (address >= kLine2 && address < kLine2 + kColumns);
+}
+
+uchar LcdDevice::nextAddress(uchar address)
+{
+    if (address == kColumns - 1)
+        return kLine2;
+    if (address == kLine2 + kColumns - 1)
+        return 0;
+    return address + 1;
+}
+
+void LcdDevice::clear()
+{
+    m_line1 = QByteArray(kColumns, ' ');
+    m_line2 = QByteArray(kColumns, ' ');
+    m_cursor = 0;
+}
+
+void LcdDevice::put(char c)
+{
+    QByteArray &line = m_cursor < kLine2 ? m_line1 : m_line2;
+    line[m_cursor % kLine2] = c;
+    m_cursor = nextAddress(m_cursor);
+}
+
+void LcdDevice::record(bool accepted)
+{
+    m_history.append({m_frame, accepted});
+    if (m_history.size() > kHistory)
+        m_history.removeFirst();
+    m_frame.clear();
+    m_state = State::Idle;
+}
+
+char LcdDevice::accept()
+{
+    ++m_accepted;
+    ++m_changes;
+    record(true);
+    return char(kAck);
+}
+
+char LcdDevice::refuse()
+{
+    ++m_refused;
+    ++m_changes;
+    record(false);
+    return char(kNack);
+}
+
+QByteArray LcdDevice::expire(nanoseconds now)
+{
+    if (m_state != State::Idle && now - m_lastByte > kFrameGap)
+        return QByteArray(1, refuse());
+    return {};
+}
+
+QByteArray LcdDevice::feed(QByteArrayView bytes, nanoseconds now)
+{
+    QByteArray replies;
+    for (const char c : bytes) {
+        replies += expire(now);
+        m_lastByte = now;
+        const auto b = uchar(c);
+        m_frame.append(c);
+        switch (m_state) {
+        case State::Idle:
+            if (b == kCommandMarker)
+                m_state = State::Command;
+            else if (b == kTextMarker)
+                m_state = State::Length;
+            else
+                replies += refuse(); // a stray byte outside any frame
+            break;
+        case State::Command:
+            if (b == kClear) {
+                clear();
+                replies += accept();
+            } else if ((b & kSetAddress) && validAddress(b & ~kSetAddress)) {
+                m_cursor = b & ~kSetAddress;
+                replies += accept();
+            } else {
+                replies += refuse();
+            }
+            break;
+        case State::Length:
+            m_expected = b;
+            if (m_expected == 0)
+                replies += accept();
+            else
+                m_state = State::Text;
+            break;
+        case State::Text:
+            // The text is shown only once the frame is whole: a refused frame shows nothing.
+            if (m_frame.size() == 2 + m_expected) {
+                for (const char t : m_frame.sliced(2))
+                    put(t);
+                replies += accept();
+            }
+            break;
+        }
+    }
+    return replies;
+}
+
+VirtualKeyboard::VirtualKeyboard(QObject *parent) : QObject(parent)
+{
+    m_clock.start();
+    m_gapTimer.setSingleShot(true);
+    m_gapTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_gapTimer, &QTimer::timeout, this, &VirtualKeyboard::expire);
+}
+
+LcdDevice::nanoseconds VirtualKeyboard::now() const
+{
+    return LcdDevice::nanoseconds(m_clock.nsecsElapsed());
+}
+
+void VirtualKeyboard::finish(const QByteArray &replies, quint64 changesBefore)
+{
+    if (m_device.frameOpen()) {
+        const auto wait = m_device.frameDeadline() - now();
+        m_gapTimer.start(
+            std::max(std::chrono::duration_cast<std::chrono::milliseconds>(wait),
+                     std::chrono::milliseconds{0})
+            + std::chrono::milliseconds{1});
+    } else {
+        m_gapTimer.stop();
+    }
+    if (!replies.isEmpty())
+        emit reply(replies);
+    if (m_device.changes() != changesBefore)
+        emit changed();
+}
+
+void VirtualKeyboard::receive(QByteArrayView bytes)
+{
+    const quint64 before = m_device.changes();
+    finish(m_device.feed(bytes, now()), before);
+}
+
+void VirtualKeyboard::expire()
+{
+    const quint64 before = m_device.changes();
+    finish(m_device.expire(now()), before);
+}

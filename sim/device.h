@@ -1,0 +1,103 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+
+// The keyboard's display as the virtual keyboard plays it: 2 lines of 40 characters
+// addressed like a common character-LCD controller (line 1 at 00-27, line 2 at 40-67).
+// Frames: A0 c (01 clear, 80+a cursor to a) and A5 n t1..tn (text at the cursor).
+// Every accepted frame is answered 06, every refused one 15.
+class LcdDevice
+{
+public:
+    using nanoseconds = std::chrono::nanoseconds;
+
+    static constexpr int kColumns = 40;
+    static constexpr uchar kLine2 = 0x40;
+    // A frame whose bytes stop coming for longer than this is refused as incomplete.
+    static constexpr nanoseconds kFrameGap = std::chrono::milliseconds{50};
+    static constexpr qsizetype kHistory = 16;
+
+    static constexpr uchar kAck = 0x06;
+    static constexpr uchar kNack = 0x15;
+
+    struct Frame
+    {
+        QByteArray bytes;
+        bool accepted = false;
+    };
+
+    LcdDevice() { clear(); }
+
+    // Bytes from the line; returns the replies, in order.
+    QByteArray feed(QByteArrayView bytes, nanoseconds now);
+    // Refuses a frame left incomplete for longer than the gap.
+    QByteArray expire(nanoseconds now);
+    // When expire() next has something to do, if a frame is open.
+    bool frameOpen() const { return m_state != State::Idle; }
+    nanoseconds frameDeadline() const { return m_lastByte + kFrameGap; }
+
+    QByteArray line(int index) const { return index == 0 ? m_line1 : m_line2; }
+    uchar cursor() const { return m_cursor; }
+    int acceptedCount() const { return m_accepted; }
+    int refusedCount() const { return m_refused; }
+    const QList<Frame> &history() const { return m_history; }
+    quint64 changes() const { return m_changes; }
+
+    static bool validAddress(uchar address);
+    static uchar nextAddress(uchar address);
+
+private:
+    enum class State { Idle, Command, Length, Text };
+
+    void clear();
+    char accept();
+    char refuse();
+    void record(bool accepted);
+    void put(char c);
+
+    QByteArray m_line1;
+    QByteArray m_line2;
+    uchar m_cursor = 0;
+
+    State m_state = State::Idle;
+    QByteArray m_frame;
+    qsizetype m_expected = 0;
+    nanoseconds m_lastByte{0};
+
+    int m_accepted = 0;
+    int m_refused = 0;
+    quint64 m_changes = 0;
+    QList<Frame> m_history;
+};
+
+// The device on the event loop: a clock, and a timer for frames that stop half way.
+class VirtualKeyboard : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit VirtualKeyboard(QObject *parent = nullptr);
+
+    const LcdDevice &device() const { return m_device; }
+    void receive(QByteArrayView bytes);
+
+signals:
+    void reply(const QByteArray &bytes);
+    void changed();
+
+private:
+    void expire();
+    void finish(const QByteArray &replies, quint64 changesBefore);
+    LcdDevice::nanoseconds now() const;
+
+    LcdDevice m_device;
+    QElapsedTimer m_clock;
+    QTimer m_gapTimer;
+};
