@@ -21,7 +21,8 @@ QByteArray text(QByteArrayView text, bool wrongLength)
 
 QByteArray command(Command c)
 {
-    return QByteArray{kCommandMarker, char(c)} ;
+    const char frame[] = {kCommandMarker, char(c)};
+    return QByteArray(frame, sizeof frame);
 }
 
 } // namespace frames

@@ -1,0 +1,163 @@
+#include "sim/device.h"
+#include "sim/ptyhost.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+const QByteArray kAck("\x06");
+const QByteArray kNack("\x15");
+}
+
+class TestDevice : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void frames_data();
+    void frames();
+    void incompleteFrameRefusedAfterGap();
+    void wrongLengthFrameRefused();
+    void historyBounded();
+    void keyboardTimesOutOnItsOwn();
+    void ptyHostPacesReads();
+};
+
+void TestDevice::frames_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("replies");
+    QTest::addColumn<QByteArray>("line1");
+    QTest::addColumn<QByteArray>("line2");
+    QTest::addColumn<int>("cursor");
+
+    const QByteArray blank(40, ' ');
+    auto pad = [](const QByteArray &s) { return s + QByteArray(40 - s.size(), ' '); };
+
+    QTest::newRow("text at start") << QByteArray("\xA5\x03" "abc") << kAck << pad("abc") << blank << 3;
+    QTest::newRow("empty text") << QByteArray("\xA5\x00", 2) << kAck << blank << blank << 0;
+    QTest::newRow("line 2") << QByteArray("\xA0\xC0\xA5\x02" "hi") << kAck + kAck << blank << pad("hi")
+                            << 0x42;
+    QTest::newRow("cursor mid line") << QByteArray("\xA0\x85\xA5\x01" "x") << kAck + kAck
+                                     << pad("     x") << blank << 6;
+    QTest::newRow("wrap 27 to 40") << QByteArray("\xA0\xA6\xA5\x03" "abc") << kAck + kAck
+                                   << blank.left(38) + "ab" << pad("c") << 0x41;
+    QTest::newRow("wrap 67 to 00") << QByteArray("\xA0\xE7\xA5\x02" "yz") << kAck + kAck << pad("z")
+                                   << blank.left(39) + "y" << 1;
+    QTest::newRow("eighty fill both lines")
+        << QByteArray("\xA0\x80\xA5\x50") + QByteArray("0123456789").repeated(8) << kAck + kAck
+        << QByteArray("0123456789").repeated(4) << QByteArray("0123456789").repeated(4) << 0;
+    QTest::newRow("clear") << QByteArray("\xA5\x02" "ab" "\xA0\x01") << kAck + kAck << blank << blank << 0;
+    QTest::newRow("unknown command") << QByteArray("\xA0\x02") << kNack << blank << blank << 0;
+    QTest::newRow("address 28 refused") << QByteArray("\xA0\xA8") << kNack << blank << blank << 0;
+    QTest::newRow("address 68 refused") << QByteArray("\xA0\xE8") << kNack << blank << blank << 0;
+    QTest::newRow("stray bytes") << QByteArray("xy\xA5\x01z") << kNack + kNack + kAck << pad("z") << blank
+                                 << 1;
+    QTest::newRow("marker inside text is text")
+        << QByteArray("\xA5\x02\xA0\xA5") << kAck << pad("\xA0\xA5") << blank << 2;
+    QTest::newRow("ack byte is stray") << QByteArray("\x06") << kNack << blank << blank << 0;
+    QTest::newRow("echo frame") << QByteArray("\xA5\x01\xA5") << kAck << pad("\xA5") << blank << 1;
+}
+
+void TestDevice::frames()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, replies);
+    QFETCH(QByteArray, line1);
+    QFETCH(QByteArray, line2);
+    QFETCH(int, cursor);
+
+    LcdDevice d;
+    QCOMPARE(d.feed(input, 0ms), replies);
+    QCOMPARE(d.line(0), line1);
+    QCOMPARE(d.line(1), line2);
+    QCOMPARE(int(d.cursor()), cursor);
+    QCOMPARE(d.acceptedCount(), replies.count('\x06'));
+    QCOMPARE(d.refusedCount(), replies.count('\x15'));
+
+    // Byte by byte, within the gap, the device answers the same.
+    LcdDevice slow;
+    QByteArray slowReplies;
+    for (qsizetype i = 0; i < input.size(); ++i)
+        slowReplies += slow.feed(input.mid(i, 1), 40ms * i);
+    QCOMPARE(slowReplies, replies);
+    QCOMPARE(slow.line(0), line1);
+}
+
+void TestDevice::incompleteFrameRefusedAfterGap()
+{
+    LcdDevice d;
+    QCOMPARE(d.feed("\xA5\x05" "ab", 0ms), QByteArray());
+    QVERIFY(d.frameOpen());
+    QCOMPARE(d.expire(50ms), QByteArray()); // exactly the gap: still waiting
+    QCOMPARE(d.expire(51ms), kNack);
+    QVERIFY(!d.frameOpen());
+    QCOMPARE(d.line(0), QByteArray(40, ' ')); // a refused frame shows nothing
+    // A late byte starts afresh: the rest of the old frame is stray.
+    QCOMPARE(d.feed("\xA0", 100ms), QByteArray());
+    QCOMPARE(d.feed("\x01", 200ms), kNack + kNack);
+}
+
+void TestDevice::wrongLengthFrameRefused()
+{
+    // "Enviar Errado": the length byte is one too large; the next frame comes a tick later.
+    LcdDevice d;
+    QCOMPARE(d.feed("\xA0\x80\xA5\x04" "abc", 0ms), kAck);
+    QCOMPARE(d.feed("\xA0\x80", 100ms), kNack + kAck);
+    QCOMPARE(d.line(0), QByteArray(40, ' '));
+}
+
+void TestDevice::historyBounded()
+{
+    LcdDevice d;
+    for (int i = 0; i < 100; ++i)
+        d.feed("\xA0\x01", 0ms);
+    QCOMPARE(d.history().size(), LcdDevice::kHistory);
+    QCOMPARE(d.acceptedCount(), 100);
+}
+
+void TestDevice::keyboardTimesOutOnItsOwn()
+{
+    VirtualKeyboard k;
+    QSignalSpy replies(&k, &VirtualKeyboard::reply);
+    k.receive("\xA5\x09" "abc");
+    QVERIFY(replies.isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(replies.size(), 1, 1000);
+    QCOMPARE(replies.first().first().toByteArray(), kNack);
+    QCOMPARE(k.device().refusedCount(), 1);
+}
+
+void TestDevice::ptyHostPacesReads()
+{
+    PtyHost host;
+    QVERIFY2(host.open(), qPrintable(host.errorString()));
+    const int fd = ::open(QFile::encodeName(host.slavePath()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(fd >= 0);
+    QByteArray got;
+    connect(&host, &PtyHost::received, this, [&](const QByteArray &b) { got += b; });
+    const QByteArray data(200, 'p');
+    QCOMPARE(::write(fd, data.constData(), data.size()), ssize_t(data.size()));
+    // 960 bytes a second: after 100 ms, about 96 plus the first burst, never all 200.
+    QTest::qWait(100);
+    QVERIFY2(got.size() < 150, QByteArray::number(got.size()));
+    QTRY_COMPARE_WITH_TIMEOUT(got.size(), data.size(), 2000);
+    host.send("reply");
+    QByteArray back;
+    const auto readBack = [&] {
+        char buffer[16];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0)
+            back.append(buffer, n);
+        return back;
+    };
+    QTRY_COMPARE(readBack(), QByteArray("reply"));
+    ::close(fd);
+}
+
+QTEST_GUILESS_MAIN(TestDevice)
+#include "tst_device.moc"
