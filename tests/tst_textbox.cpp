@@ -1,4 +1,170 @@
+#include "app/widgets/textbox.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
 #include <QTest>
-class T : public QObject { Q_OBJECT };
-QTEST_GUILESS_MAIN(T)
+
+// Drops reach the box through the same call as a paste.
+class DropTarget : public TextBox
+{
+public:
+    using TextBox::TextBox;
+    using TextBox::insertFromMimeData;
+};
+
+class TestTextBox : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readsBackExactly_data();
+    void readsBackExactly();
+    void logShowsControlCharacters();
+    void logAppendKeepsText();
+    void enterInsertsCrLf();
+    void typingStopsAtLimit();
+    void enterNeedsRoomForTwo();
+    void pasteCutToRoom();
+    void undoRespectsLimit();
+    void userEditOfLogKeepsControls();
+};
+
+void TestTextBox::readsBackExactly_data()
+{
+    QTest::addColumn<QString>("text");
+    QString all;
+    for (int c = 0; c < 256; ++c)
+        all += QChar(char16_t(c));
+    QTest::newRow("every code 0-255") << all;
+    QTest::newRow("lone CR and LF") << QStringLiteral("a\rb\nc\r\n");
+    QTest::newRow("NUL first") << QString(QChar(u'\0')) + QStringLiteral("after");
+    QTest::newRow("no-break space") << QStringLiteral("a\u00A0b");
+    QTest::newRow("paragraph separator") << QStringLiteral("x\u2029y");
+}
+
+void TestTextBox::readsBackExactly()
+{
+    QFETCH(QString, text);
+    for (const auto mode : {TextBox::Mode::Lines, TextBox::Mode::Log}) {
+        TextBox box(mode);
+        box.setText(text);
+        QCOMPARE(box.text(), text);
+        box.setText(text + text); // the appending path
+        QCOMPARE(box.text(), text + text);
+    }
+}
+
+void TestTextBox::logShowsControlCharacters()
+{
+    TextBox box(TextBox::Mode::Log);
+    box.setText(QStringLiteral(" \x06\r\n") + QChar(u'\0') + QChar(char16_t(0x81)));
+    const QString shown = box.document()->toRawText();
+    QCOMPARE(shown.size(), 6); // one visible symbol per character, nothing dropped
+    QCOMPARE(shown, QStringLiteral(" \u2406\u240D\u240A\u2400\uFFFD"));
+}
+
+void TestTextBox::logAppendKeepsText()
+{
+    TextBox box(TextBox::Mode::Log);
+    box.setText(QStringLiteral(" 6"));
+    box.setText(QStringLiteral(" 6 15"));
+    QCOMPARE(box.document()->toRawText(), QStringLiteral(" 6 15"));
+    box.setText(QStringLiteral(" 41"));
+    QCOMPARE(box.document()->toRawText(), QStringLiteral(" 41"));
+    QCOMPARE(box.text(), QStringLiteral(" 41"));
+}
+
+void TestTextBox::enterInsertsCrLf()
+{
+    TextBox box(TextBox::Mode::Lines);
+    box.show();
+    box.setFocus();
+    QTest::keyClicks(&box, QStringLiteral("ab"));
+    QTest::keyClick(&box, Qt::Key_Return);
+    QTest::keyClicks(&box, QStringLiteral("cº"));
+    QCOMPARE(box.text(), QStringLiteral("ab\r\ncº"));
+    QCOMPARE(box.blockCount(), 2); // shown as a line break
+    QTest::keyClick(&box, Qt::Key_Backspace);
+    QTest::keyClick(&box, Qt::Key_Backspace);
+    QTest::keyClick(&box, Qt::Key_Backspace); // the break goes as a whole
+    QCOMPARE(box.text(), QStringLiteral("ab"));
+}
+
+void TestTextBox::typingStopsAtLimit()
+{
+    TextBox box(TextBox::Mode::Lines);
+    box.setMaxLength(5);
+    box.show();
+    QTest::keyClicks(&box, QStringLiteral("abcdefg"));
+    QCOMPARE(box.text(), QStringLiteral("abcde"));
+    QTest::keyClick(&box, Qt::Key_Backspace);
+    QTest::keyClicks(&box, QStringLiteral("xy"));
+    QCOMPARE(box.text(), QStringLiteral("abcdx"));
+}
+
+void TestTextBox::enterNeedsRoomForTwo()
+{
+    TextBox box(TextBox::Mode::Lines);
+    box.setMaxLength(5);
+    box.show();
+    QTest::keyClicks(&box, QStringLiteral("abcd"));
+    QTest::keyClick(&box, Qt::Key_Return);
+    QCOMPARE(box.text(), QStringLiteral("abcd"));
+    QTest::keyClick(&box, Qt::Key_Backspace);
+    QTest::keyClick(&box, Qt::Key_Return);
+    QCOMPARE(box.text(), QStringLiteral("abc\r\n"));
+}
+
+void TestTextBox::pasteCutToRoom()
+{
+    TextBox box(TextBox::Mode::Lines);
+    box.setMaxLength(6);
+    box.show();
+    QTest::keyClicks(&box, QStringLiteral("ab"));
+    QApplication::clipboard()->setText(QStringLiteral("c\nde\nfgh"));
+    if (QApplication::clipboard()->text() != QStringLiteral("c\nde\nfgh"))
+        QSKIP("No clipboard on this platform");
+    box.paste();
+    // "c", CR LF, "d": four more characters; the CR LF is never cut in half.
+    QCOMPARE(box.text(), QStringLiteral("abc\r\nd"));
+
+    DropTarget other(TextBox::Mode::Lines);
+    other.setMaxLength(4);
+    QMimeData mime;
+    mime.setText(QStringLiteral("abc\r\nd"));
+    other.insertFromMimeData(&mime);
+    QCOMPARE(other.text(), QStringLiteral("abc"));
+}
+
+void TestTextBox::undoRespectsLimit()
+{
+    TextBox box(TextBox::Mode::Lines);
+    box.setMaxLength(4);
+    box.show();
+    QTest::keyClicks(&box, QStringLiteral("abcd"));
+    box.selectAll();
+    QTest::keyClicks(&box, QStringLiteral("x"));
+    QCOMPARE(box.text(), QStringLiteral("x"));
+    box.undo();
+    QVERIFY(box.text().size() <= 4);
+    QCOMPARE(box.text(), box.document()->toRawText());
+}
+
+void TestTextBox::userEditOfLogKeepsControls()
+{
+    TextBox box(TextBox::Mode::Log);
+    box.show();
+    box.setText(QStringLiteral(" \x06") + QChar(u'\0'));
+    box.moveCursor(QTextCursor::End);
+    QTest::keyClicks(&box, QStringLiteral("z"));
+    QCOMPARE(box.text(), QStringLiteral(" \x06") + QChar(u'\0') + QStringLiteral("z"));
+    QTest::keyClick(&box, Qt::Key_Return);
+    QCOMPARE(box.text().right(2), QStringLiteral("\r\n"));
+    box.moveCursor(QTextCursor::Start);
+    QTest::keyClick(&box, Qt::Key_Delete);
+    QCOMPARE(box.text(), QStringLiteral("\x06") + QChar(u'\0') + QStringLiteral("z\r\n"));
+}
+
+QTEST_MAIN(TestTextBox)
 #include "tst_textbox.moc"

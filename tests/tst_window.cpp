@@ -1,4 +1,402 @@
-#include <QTest>
-class T : public QObject { Q_OBJECT };
-QTEST_GUILESS_MAIN(T)
+#include "app/frmpadcom.h"
+#include "app/widgets/textbox.h"
+#include "support/pty.h"
+#include "support/window.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+
+#include <memory>
+
+namespace {
+
+QString textOf(QWidget *w)
+{
+    if (auto *b = qobject_cast<QAbstractButton *>(w))
+        return b->text();
+    if (auto *l = qobject_cast<QLabel *>(w))
+        return l->text();
+    if (auto *e = qobject_cast<QLineEdit *>(w))
+        return e->text();
+    if (auto *t = qobject_cast<TextBox *>(w))
+        return t->text();
+    if (auto *g = qobject_cast<QGroupBox *>(w))
+        return g->title();
+    return QStringLiteral("?");
+}
+
+const QStringList kWorking = {
+    QStringLiteral("eco"),      QStringLiteral("Text6"),    QStringLiteral("Text7"),
+    QStringLiteral("Command2"), QStringLiteral("Command8"), QStringLiteral("Check1"),
+    QStringLiteral("Text4"),    QStringLiteral("Command7"), QStringLiteral("Text3"),
+    QStringLiteral("Text2"),    QStringLiteral("Command6"), QStringLiteral("Command5"),
+    QStringLiteral("Command4"), QStringLiteral("Text1"),    QStringLiteral("Command3"),
+    QStringLiteral("Command1"), QStringLiteral("Label7"),   QStringLiteral("Label6"),
+    QStringLiteral("Label5"),   QStringLiteral("Label3"),   QStringLiteral("Label2"),
+    QStringLiteral("Label1"),
+};
+
+} // namespace
+
+class TestWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void controls_data();
+    void controls();
+    void window();
+    void captionsWholeAndApart();
+    void frameCoversEverything();
+    void tabOrder();
+    void limpar();
+    void fillEighty();
+    void sair();
+    void openFails_data();
+    void openFails();
+    void openBusyPortFails();
+    void openAndReopen();
+    void portTableInTooltip();
+    void vanishingDeviceToldOnce();
+
+private:
+    void open(const QString &number = QStringLiteral("1"));
+    QStringList tabCycle(int presses);
+
+    RuntimeDir m_runtime;
+    std::unique_ptr<PtyPeer> m_peer;
+    std::unique_ptr<frmPADCOM> m_form;
+};
+
+void TestWindow::initTestCase()
+{
+    QVERIFY(m_runtime.isValid());
+}
+
+void TestWindow::init()
+{
+    m_peer = std::make_unique<PtyPeer>();
+    QVERIFY(linkPort(1, m_peer->slavePath()));
+    m_form = std::make_unique<frmPADCOM>();
+    m_form->show();
+    QApplication::setActiveWindow(m_form.get());
+    QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+}
+
+void TestWindow::cleanup()
+{
+    m_form.reset();
+    m_peer.reset();
+}
+
+void TestWindow::open(const QString &number)
+{
+    control<QLineEdit>(*m_form, "Text5")->setText(number);
+    QTest::mouseClick(control<QPushButton>(*m_form, "CMDInicializar"), Qt::LeftButton);
+    QVERIFY(m_form->comm().PortOpen());
+    QVERIFY(!control<QGroupBox>(*m_form, "Inicia")->isVisible());
+}
+
+void TestWindow::controls_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QRect>("twips"); // left, top, width, height, as designed
+
+    auto row = [](const char *name, const QString &text, int l, int t, int w, int h) {
+        QTest::newRow(name) << QString::fromLatin1(name) << text << QRect(l, t, w, h);
+    };
+    row("Inicia", QStringLiteral("Porta serial"), 90, 60, 7485, 5505);
+    row("Text5", QStringLiteral("1"), 4350, 2370, 675, 285);
+    row("CMDInicializar", QStringLiteral("Inicia a Porta Serial"), 2820, 2760, 2235, 1245);
+    row("Label4", QStringLiteral("Porta Serial Numero:"), 2850, 2430, 1455, 195);
+    row("eco", QStringLiteral("Eco"), 2700, 4980, 1155, 255);
+    row("Text6", QStringLiteral("0"), 6720, 3300, 735, 315);
+    row("Text7", QStringLiteral("0"), 6720, 3690, 735, 315);
+    row("Command2", QStringLiteral("Sair"), 6090, 4680, 1455, 855);
+    row("Command8", QStringLiteral("Reiniciar a Porta Serial"), 6090, 4050, 1455, 555);
+    row("Check1", QStringLiteral("Enviar Errado"), 150, 4470, 1275, 225);
+    row("Text4", QStringLiteral("100"), 4710, 4440, 975, 315);
+    row("Command7", QStringLiteral("Loop de envio p/ o Display"), 4170, 4860, 1485, 645);
+    row("Text3", QString(), 3120, 480, 2835, 3375);
+    row("Text2", QString(), 120, 480, 2895, 3375);
+    row("Command6", QStringLiteral("Posicionhar 2º Linha Display"), 6090, 2340, 1455, 855);
+    row("Command5", QStringLiteral("Posicionhar 1º Linha Display"), 6090, 1410, 1455, 855);
+    row("Command4", QStringLiteral("Limpar Display"), 6090, 480, 1455, 855);
+    row("Text1", QStringLiteral(" TEXTE DO DISPLAY TECLADO RM 62 VORLAN "), 120, 3930, 3735, 495);
+    row("Command3", QStringLiteral("Escrever no display"), 120, 4740, 2385, 735);
+    row("Command1", QStringLiteral("Limpar"), 4500, 3930, 1455, 375);
+    row("Label7", QStringLiteral("Erro"), 6360, 3750, 285, 195);
+    row("Label6", QStringLiteral("Nack"), 6210, 3360, 435, 195);
+    row("Label5", QStringLiteral("Preencher c/ 80 caracteres"), 1830, 4440, 1965, 195);
+    row("Label3", QStringLiteral("Taxa (ms)"), 3960, 4500, 735, 225);
+    row("Label2", QStringLiteral("Código HEX"), 3360, 240, 870, 195);
+    row("Label1", QStringLiteral("Código ASC"), 120, 240, 855, 195);
+}
+
+void TestWindow::controls()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    QFETCH(QRect, twips);
+    auto *w = m_form->findChild<QWidget *>(name);
+    QVERIFY(w);
+    QCOMPARE(textOf(w), text);
+    QCOMPARE(w->geometry(), QRect(twips.x() / 15, twips.y() / 15, twips.width() / 15,
+                                  twips.height() / 15));
+    if (auto *b = qobject_cast<QPushButton *>(w)) {
+        QVERIFY(!b->isDefault());
+        QVERIFY(!b->autoDefault());
+    }
+    if (auto *c = qobject_cast<QCheckBox *>(w))
+        QVERIFY(!c->isChecked());
+    if (auto *e = qobject_cast<QLineEdit *>(w))
+        QVERIFY(!e->isReadOnly());
+    if (auto *t = qobject_cast<QPlainTextEdit *>(w))
+        QVERIFY(!t->isReadOnly());
+}
+
+void TestWindow::window()
+{
+    QCOMPARE(m_form->windowTitle(), QStringLiteral("Teclado Vorlan"));
+    QCOMPARE(m_form->size(), QSize(507, 381));
+    QCOMPARE(m_form->minimumSize(), m_form->maximumSize());
+    QVERIFY(m_form->windowIcon().availableSizes().contains(QSize(32, 32)));
+    QCOMPARE(control<QLineEdit>(*m_form, "Text5")->maxLength(), 2);
+    QCOMPARE(control<TextBox>(*m_form, "Text1")->maxLength(), 80);
+    QCOMPARE(control<TextBox>(*m_form, "Text1")->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    QCOMPARE(control<TextBox>(*m_form, "Text2")->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QCOMPARE(control<TextBox>(*m_form, "Text3")->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    auto *label5 = control<QLabel>(*m_form, "Label5");
+    QCOMPARE(label5->foregroundRole(), QPalette::Highlight);
+    QCOMPARE(m_form->loopOn(), qint16(0));
+    QCOMPARE(m_form->timer().Interval(), 0);
+    QVERIFY(!m_form->timer().isTicking());
+    QVERIFY(!m_form->comm().PortOpen());
+    QCOMPARE(QApplication::focusWidget(), control<QWidget>(*m_form, "Text5"));
+}
+
+void TestWindow::captionsWholeAndApart()
+{
+    QVERIFY(m_form->captionsFit());
+    open();
+    QList<QWidget *> visible;
+    for (const QString &name : kWorking)
+        visible << m_form->findChild<QWidget *>(name);
+    for (qsizetype i = 0; i < visible.size(); ++i) {
+        QVERIFY(visible[i]->isVisible());
+        for (qsizetype j = i + 1; j < visible.size(); ++j)
+            QVERIFY2(!visible[i]->geometry().intersects(visible[j]->geometry()),
+                     qPrintable(visible[i]->objectName() + u' ' + visible[j]->objectName()));
+    }
+}
+
+void TestWindow::frameCoversEverything()
+{
+    auto *frame = control<QGroupBox>(*m_form, "Inicia");
+    for (const QString &name : kWorking) {
+        auto *w = m_form->findChild<QWidget *>(name);
+        const QPoint centre = w->mapTo(m_form.get(), w->rect().center());
+        QWidget *hit = m_form->childAt(centre);
+        QVERIFY2(hit == frame || frame->isAncestorOf(hit), qPrintable(name));
+        QVERIFY2(!w->isVisible(), qPrintable(name)); // out of reach of keys too
+    }
+}
+
+QStringList TestWindow::tabCycle(int presses)
+{
+    QStringList seen;
+    for (int i = 0; i < presses; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        seen << QApplication::focusWidget()->objectName();
+    }
+    return seen;
+}
+
+void TestWindow::tabOrder()
+{
+    QCOMPARE(tabCycle(4), (QStringList{QStringLiteral("CMDInicializar"), QStringLiteral("Text5"),
+                                      QStringLiteral("CMDInicializar"), QStringLiteral("Text5")}));
+    open();
+    control<QWidget>(*m_form, "eco")->setFocus();
+    const QStringList expected = {
+        QStringLiteral("Command3"), QStringLiteral("Command1"), QStringLiteral("Command2"),
+        QStringLiteral("Text1"),    QStringLiteral("Command4"), QStringLiteral("Command5"),
+        QStringLiteral("Command6"), QStringLiteral("Text2"),    QStringLiteral("Text3"),
+        QStringLiteral("Command7"), QStringLiteral("Text4"),    QStringLiteral("Check1"),
+        QStringLiteral("Command8"), QStringLiteral("Text7"),    QStringLiteral("Text6"),
+        QStringLiteral("eco"),
+    };
+    QCOMPARE(tabCycle(int(expected.size())), expected);
+}
+
+void TestWindow::limpar()
+{
+    open();
+    auto *text2 = control<TextBox>(*m_form, "Text2");
+    auto *text3 = control<TextBox>(*m_form, "Text3");
+    auto *text6 = control<QLineEdit>(*m_form, "Text6");
+    text2->setText(QStringLiteral(" abc"));
+    text3->setText(QStringLiteral(" 61 62 63"));
+    text6->setText(QStringLiteral("5"));
+    QTest::mouseClick(control<QPushButton>(*m_form, "Command1"), Qt::LeftButton);
+    QCOMPARE(text2->text(), QString());
+    QCOMPARE(text3->text(), QString());
+    QCOMPARE(text6->text(), QStringLiteral("5"));
+    QTest::qWait(50);
+    QCOMPARE(m_peer->received(), QByteArray()); // nothing sent
+}
+
+void TestWindow::fillEighty()
+{
+    open();
+    auto *text1 = control<TextBox>(*m_form, "Text1");
+    auto *label5 = control<QLabel>(*m_form, "Label5");
+    const QString eighty = QStringLiteral("0123456789").repeated(8);
+    QTest::mouseClick(label5, Qt::LeftButton);
+    QCOMPARE(text1->text(), eighty);
+    QTest::mouseClick(label5, Qt::LeftButton);
+    QCOMPARE(text1->text(), eighty);
+    text1->setFocus();
+    text1->moveCursor(QTextCursor::End);
+    QTest::keyClicks(text1, QStringLiteral("x"));
+    QCOMPARE(text1->text(), eighty);
+    QTest::mouseClick(control<QLabel>(*m_form, "Label1"), Qt::LeftButton); // not a button
+    QCOMPARE(text1->text(), eighty);
+}
+
+void TestWindow::sair()
+{
+    open();
+    QTimer::singleShot(0, m_form.get(), [this] {
+        QTest::mouseClick(control<QPushButton>(*m_form, "Command2"), Qt::LeftButton);
+    });
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    guard.start(5000);
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QCOMPARE(m_peer->received(), QByteArray());
+}
+
+void TestWindow::openFails_data()
+{
+    QTest::addColumn<QString>("number");
+    QTest::addColumn<QString>("message");
+    const QString fixed = QStringLiteral("Não Foi possivel iniciar a Porta Serial Numero ");
+    QTest::newRow("empty") << QString() << fixed + u'.';
+    QTest::newRow("letters") << QStringLiteral("ab") << fixed + QStringLiteral("ab.");
+    QTest::newRow("zero") << QStringLiteral("0") << fixed + QStringLiteral("0.");
+    QTest::newRow("no such port") << QStringLiteral("99") << fixed + QStringLiteral("99.");
+    QTest::newRow("not a terminal") << QStringLiteral("6") << fixed + QStringLiteral("6.");
+    QTest::newRow("blank") << QStringLiteral(" ") << fixed + QStringLiteral(" .");
+}
+
+void TestWindow::openFails()
+{
+    QFETCH(QString, number);
+    QFETCH(QString, message);
+    QFile plain(m_runtime.path() + QStringLiteral("/plain"));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    QVERIFY(linkPort(6, plain.fileName()));
+
+    control<QLineEdit>(*m_form, "Text5")->setText(number);
+    const ModalSeen seen = answerModal(
+        [this] { QTest::mouseClick(control<QPushButton>(*m_form, "CMDInicializar"), Qt::LeftButton); });
+    QVERIFY(seen.shown);
+    QCOMPARE(seen.text, message);
+    QCOMPARE(seen.title, frmPADCOM::kAppTitle);
+    QCOMPARE(seen.icon, QMessageBox::NoIcon);
+    QCOMPARE(seen.buttons, 1);
+    QVERIFY(control<QGroupBox>(*m_form, "Inicia")->isVisible());
+    QVERIFY(!m_form->comm().PortOpen());
+    // A good number still opens afterwards.
+    open();
+}
+
+void TestWindow::openBusyPortFails()
+{
+    MSComm holder;
+    QVERIFY(holder.setCommPort(1) && holder.setPortOpen(true));
+    const ModalSeen seen = answerModal(
+        [this] { QTest::mouseClick(control<QPushButton>(*m_form, "CMDInicializar"), Qt::LeftButton); });
+    QCOMPARE(seen.text, QStringLiteral("Não Foi possivel iniciar a Porta Serial Numero 1."));
+    QVERIFY(control<QGroupBox>(*m_form, "Inicia")->isVisible());
+    holder.setPortOpen(false);
+    open();
+}
+
+void TestWindow::openAndReopen()
+{
+    open();
+    QCOMPARE(m_peer->slaveTermios().c_cflag & CSIZE, tcflag_t(CS8));
+    auto *text2 = control<TextBox>(*m_form, "Text2");
+    auto *text3 = control<TextBox>(*m_form, "Text3");
+    control<QLineEdit>(*m_form, "Text6")->setText(QStringLiteral("3"));
+    control<QLineEdit>(*m_form, "Text4")->setText(QStringLiteral("250"));
+    control<QCheckBox>(*m_form, "eco")->setChecked(true);
+    m_peer->send("Q");
+    QTRY_COMPARE(text3->text(), QStringLiteral(" 51"));
+
+    QTest::mouseClick(control<QPushButton>(*m_form, "Command8"), Qt::LeftButton);
+    QVERIFY(control<QGroupBox>(*m_form, "Inicia")->isVisible());
+    QVERIFY(!m_form->comm().PortOpen());
+    QCOMPARE(text2->text(), QString());
+    QCOMPARE(text3->text(), QString());
+    QCOMPARE(control<QLineEdit>(*m_form, "Text6")->text(), QStringLiteral("3"));
+    QCOMPARE(control<QLineEdit>(*m_form, "Text7")->text(), QStringLiteral("1"));
+    QCOMPARE(control<QLineEdit>(*m_form, "Text4")->text(), QStringLiteral("250"));
+    QVERIFY(control<QCheckBox>(*m_form, "eco")->isChecked());
+
+    // Open again, on another number.
+    PtyPeer other;
+    QVERIFY(linkPort(2, other.slavePath()));
+    open(QStringLiteral("2"));
+    QCOMPARE(m_form->comm().CommPort(), qint16(2));
+    QTest::mouseClick(control<QPushButton>(*m_form, "Command4"), Qt::LeftButton);
+    QTRY_COMPARE(other.received(), QByteArray("\xA0\x01"));
+}
+
+void TestWindow::portTableInTooltip()
+{
+    auto *text5 = control<QLineEdit>(*m_form, "Text5");
+    QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), text5->mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(text5, &help);
+    QVERIFY2(text5->toolTip().contains(QStringLiteral("1: ") + QFileInfo(m_peer->slavePath()).canonicalFilePath()),
+             qPrintable(text5->toolTip()));
+}
+
+void TestWindow::vanishingDeviceToldOnce()
+{
+    open();
+    auto *notice = m_form->findChild<QMessageBox *>(QStringLiteral("notice"));
+    QVERIFY(notice);
+    QVERIFY(!notice->isVisible());
+    m_peer->closeMaster();
+    QTRY_VERIFY(notice->isVisible());
+    QVERIFY(notice->text().contains(QStringLiteral("deixou de responder")));
+    QVERIFY(notice->windowModality() == Qt::NonModal);
+    QVERIFY(!m_form->comm().PortOpen());
+
+    // Back again: reopen, then open.
+    m_peer = std::make_unique<PtyPeer>();
+    QVERIFY(linkPort(1, m_peer->slavePath()));
+    notice->hide();
+    QTest::mouseClick(control<QPushButton>(*m_form, "Command8"), Qt::LeftButton);
+    open();
+    QTest::mouseClick(control<QPushButton>(*m_form, "Command5"), Qt::LeftButton);
+    QTRY_COMPARE(m_peer->received(), QByteArray("\xA0\x80"));
+    QVERIFY(!notice->isVisible());
+}
+
+QTEST_MAIN(TestWindow)
 #include "tst_window.moc"

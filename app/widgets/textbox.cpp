@@ -80,7 +80,7 @@ QString TextBox::unrender(QStringView shown)
     return out;
 }
 
-void TextBox::show(const QString &text)
+void TextBox::display(const QString &text)
 {
     m_updating = true;
     if (m_mode == Mode::Log && !m_text.isEmpty() && text.startsWith(m_text)) {
@@ -101,7 +101,7 @@ void TextBox::setText(const QString &text)
 {
     if (text == m_text)
         return;
-    show(text);
+    display(text);
 }
 
 void TextBox::onContentsChange(int position, int removed, int added)
@@ -122,7 +122,7 @@ void TextBox::onContentsChange(int position, int removed, int added)
     if (m_maxLength > 0 && win1252::length(next) > m_maxLength) {
         // Whatever way the text came in, the limit holds: undo the change.
         const int cursor = textCursor().position();
-        show(m_text);
+        display(m_text);
         QTextCursor c = textCursor();
         c.setPosition(std::min(cursor, document()->characterCount() - 1));
         setTextCursor(c);

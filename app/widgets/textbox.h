@@ -37,7 +37,7 @@ protected:
 
 private:
     void onContentsChange(int position, int removed, int added);
-    void show(const QString &text);
+    void display(const QString &text);
     qsizetype roomFor() const;
     void insertModelText(const QString &text);
 

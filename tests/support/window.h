@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+class frmPADCOM;
+
+// What a modal message box showed before the test answered it.
+struct ModalSeen
+{
+    bool shown = false;
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    int buttons = 0;
+};
+
+// Runs `action`, which is expected to open a modal box; reads the box and presses OK.
+inline ModalSeen answerModal(const std::function<void()> &action)
+{
+    ModalSeen seen;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        seen = {true, box->windowTitle(), box->text(), box->icon(), int(box->buttons().size())};
+        box->accept();
+    });
+    poll.start();
+    action();
+    poll.stop();
+    return seen;
+}
+
+template<typename T>
+T *control(QWidget &window, const char *name)
+{
+    return window.findChild<T *>(QLatin1String(name));
+}
