@@ -1,4 +1,267 @@
-#include <QTest>
-class T : public QObject { Q_OBJECT };
-QTEST_GUILESS_MAIN(T)
+#include "app/frmpadcom.h"
+#include "app/widgets/textbox.h"
+#include "display/sendloop.h"
+#include "support/pty.h"
+#include "support/window.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <memory>
+
+namespace {
+
+QByteArray tick(const QByteArray &text, bool wrong = false)
+{
+    return QByteArray("\xA0\x80\xA5") + char(text.size() + (wrong ? 1 : 0)) + text;
+}
+
+} // namespace
+
+class TestSendLoop : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void startFillsEmptyTextAndStops();
+    void badRateKeepsLoopStopped_data();
+    void badRateKeepsLoopStopped();
+    void rateZeroSendsNothing();
+    void ticksSendCursorThenText();
+    void editsTakeEffectAtNextTick();
+    void rateReadOnlyAtStart();
+    void reopenStopsLoop();
+    void slowLineBoundsQueueAndSkipsTicks();
+    void nothingWrittenWhileClosed();
+
+private:
+    void open();
+    void click(const char *name) { QTest::mouseClick(control<QPushButton>(*m_form, name), Qt::LeftButton); }
+    QMessageBox *notice() { return m_form->findChild<QMessageBox *>(QStringLiteral("notice")); }
+
+    RuntimeDir m_runtime;
+    std::unique_ptr<PtyPeer> m_peer;
+    std::unique_ptr<frmPADCOM> m_form;
+    TextBox *m_text1 = nullptr;
+    QLineEdit *m_rate = nullptr;
+};
+
+void TestSendLoop::initTestCase()
+{
+    QVERIFY(m_runtime.isValid());
+}
+
+void TestSendLoop::init()
+{
+    m_peer = std::make_unique<PtyPeer>();
+    QVERIFY(linkPort(1, m_peer->slavePath()));
+    m_form = std::make_unique<frmPADCOM>();
+    m_form->show();
+    m_text1 = control<TextBox>(*m_form, "Text1");
+    m_rate = control<QLineEdit>(*m_form, "Text4");
+}
+
+void TestSendLoop::cleanup()
+{
+    m_form.reset();
+    m_peer.reset();
+}
+
+void TestSendLoop::open()
+{
+    click("CMDInicializar");
+    QVERIFY(m_form->comm().PortOpen());
+}
+
+void TestSendLoop::startFillsEmptyTextAndStops()
+{
+    open();
+    m_text1->setText(QString());
+    click("Command7");
+    QCOMPARE(m_text1->text(), sendloop::kTestText);
+    QCOMPARE(m_form->loopOn(), qint16(-1));
+    QCOMPARE(m_form->timer().Interval(), 100);
+    QVERIFY(m_form->timer().isTicking());
+    QTest::qWait(20);
+    QCOMPARE(m_peer->received(), QByteArray()); // the first tick comes one interval later
+
+    click("Command7");
+    QCOMPARE(m_form->loopOn(), qint16(0));
+    QVERIFY(!m_form->timer().isTicking());
+    QCOMPARE(m_text1->text(), sendloop::kTestText);
+
+    // A text of blanks is a text: kept at the next start.
+    m_text1->setText(QStringLiteral("  "));
+    click("Command7");
+    QCOMPARE(m_text1->text(), QStringLiteral("  "));
+    QCOMPARE(m_form->loopOn(), qint16(-1));
+}
+
+void TestSendLoop::badRateKeepsLoopStopped_data()
+{
+    QTest::addColumn<QString>("rate");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("letters") << QStringLiteral("abc");
+    QTest::newRow("negative") << QStringLiteral("-10");
+    QTest::newRow("too large") << QStringLiteral("65536");
+}
+
+void TestSendLoop::badRateKeepsLoopStopped()
+{
+    QFETCH(QString, rate);
+    open();
+    m_text1->setText(QString());
+    m_rate->setText(rate);
+    click("Command7");
+    QCOMPARE(m_text1->text(), sendloop::kTestText);
+    QCOMPARE(m_form->loopOn(), qint16(0));
+    QVERIFY(!m_form->timer().isTicking());
+    QVERIFY(notice()->isVisible());
+    QVERIFY(notice()->text().contains(QStringLiteral("0 a 65535")));
+    QVERIFY(notice()->windowModality() == Qt::NonModal);
+
+    // Mended, the next click starts the loop.
+    m_rate->setText(QStringLiteral("30"));
+    click("Command7");
+    QCOMPARE(m_form->loopOn(), qint16(-1));
+    QCOMPARE(m_form->timer().Interval(), 30);
+}
+
+void TestSendLoop::rateZeroSendsNothing()
+{
+    open();
+    m_rate->setText(QStringLiteral("0"));
+    click("Command7");
+    QCOMPARE(m_form->loopOn(), qint16(-1));
+    QVERIFY(!m_form->timer().isTicking());
+    QTest::qWait(100);
+    QCOMPARE(m_peer->received(), QByteArray());
+    click("Command7");
+    QCOMPARE(m_form->loopOn(), qint16(0));
+}
+
+void TestSendLoop::ticksSendCursorThenText()
+{
+    open();
+    m_text1->setText(QString());
+    m_rate->setText(QStringLiteral("20"));
+    click("Command7");
+    const QByteArray one = tick(sendloop::kTestText.toLatin1());
+    QCOMPARE(one.size(), 82);
+    QTRY_VERIFY(m_peer->received().size() >= 2 * one.size());
+    click("Command7");
+    QTRY_COMPARE(m_form->comm().OutBufferCount(), 0);
+    const QByteArray all = m_peer->received();
+    QCOMPARE(all.size() % one.size(), 0);
+    QCOMPARE(all, one.repeated(all.size() / one.size()));
+
+    // Stopped: no tick follows.
+    QTest::qWait(100);
+    QCOMPARE(m_peer->received(), all);
+}
+
+void TestSendLoop::editsTakeEffectAtNextTick()
+{
+    open();
+    m_text1->setText(QStringLiteral("AB"));
+    m_rate->setText(QStringLiteral("40"));
+    click("Command7");
+    QTRY_VERIFY(m_peer->received().startsWith(tick("AB")));
+    m_text1->setText(QStringLiteral("xyz"));
+    control<QCheckBox>(*m_form, "Check1")->setChecked(true);
+    QTRY_VERIFY(m_peer->received().contains(tick("xyz", true)));
+    click("Command7");
+    // Every tick is whole; the change falls between two of them.
+    QByteArray rest = m_peer->received();
+    while (rest.startsWith(tick("AB")))
+        rest.remove(0, tick("AB").size());
+    while (rest.startsWith(tick("xyz", true)))
+        rest.remove(0, tick("xyz", true).size());
+    QCOMPARE(rest, QByteArray());
+}
+
+void TestSendLoop::rateReadOnlyAtStart()
+{
+    open();
+    m_rate->setText(QStringLiteral("50"));
+    click("Command7");
+    m_rate->setText(QStringLiteral("500"));
+    QCOMPARE(m_form->timer().Interval(), 50);
+    click("Command7");
+    click("Command7");
+    QCOMPARE(m_form->timer().Interval(), 500);
+}
+
+void TestSendLoop::reopenStopsLoop()
+{
+    open();
+    m_rate->setText(QStringLiteral("20"));
+    click("Command7");
+    QTRY_VERIFY(!m_peer->received().isEmpty());
+    click("Command8");
+    QCOMPARE(m_form->loopOn(), qint16(0));
+    QVERIFY(!m_form->timer().isTicking());
+    QVERIFY(!m_form->comm().PortOpen());
+    const qsizetype atClose = m_peer->received().size();
+    QTest::qWait(150);
+    QVERIFY(m_peer->received().size() - atClose <= 16); // only what the system already had
+    QVERIFY(!notice()->isVisible()); // no write met the closed port
+
+    open();
+    click("Command7");
+    QCOMPARE(m_form->loopOn(), qint16(-1));
+}
+
+void TestSendLoop::slowLineBoundsQueueAndSkipsTicks()
+{
+    // 84 bytes every 20 ms asks for 4200 bytes a second; the line carries 960.
+    m_peer->setReadRate(960);
+    open();
+    QTest::mouseClick(control<QWidget>(*m_form, "Label5"), Qt::LeftButton);
+    m_rate->setText(QStringLiteral("20"));
+    click("Command7");
+    qsizetype fullest = 0;
+    QElapsedTimer running;
+    running.start();
+    while (running.elapsed() < 1500) {
+        QTest::qWait(5);
+        fullest = std::max(fullest, m_form->comm().OutBufferCount());
+    }
+    QVERIFY(fullest <= 512);
+    QVERIFY(fullest > 512 - 84); // the line is kept full
+    QVERIFY(notice()->isVisible());
+    QVERIFY(notice()->text().contains(QStringLiteral("pulados")));
+    notice()->hide();
+    QTest::qWait(200);
+    QVERIFY(!notice()->isVisible()); // told once per run, not once per tick
+
+    click("Command7");
+    const qsizetype atStop = m_peer->received().size();
+    QTRY_COMPARE_WITH_TIMEOUT(m_form->comm().OutBufferCount(), 0, 2000);
+    QTest::qWait(150);
+    QVERIFY(m_peer->received().size() - atStop <= 512 + 64);
+    // Only whole ticks went out.
+    const QByteArray one = tick(QByteArray("0123456789").repeated(8));
+    const QByteArray all = m_peer->received();
+    QCOMPARE(all, one.repeated(all.size() / one.size()));
+    QVERIFY(all.size() / one.size() < 1500 / 20); // ticks were skipped
+}
+
+void TestSendLoop::nothingWrittenWhileClosed()
+{
+    // The port never opened: a tick or a frame is refused and told, never sent.
+    m_form->Timer1_Timer();
+    QVERIFY(notice()->isVisible());
+    QVERIFY(notice()->text().contains(QStringLiteral("fechada")));
+    m_form->Command3_Click();
+    m_form->Command6_Click();
+    QTest::qWait(50);
+    QCOMPARE(m_peer->received(), QByteArray());
+}
+
+QTEST_MAIN(TestSendLoop)
 #include "tst_sendloop.moc"

@@ -29,6 +29,9 @@ PtyPeer::PtyPeer() : m_start(monotonicNow())
     ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
     m_notifier = std::make_unique<QSocketNotifier>(m_master, QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &PtyPeer::onReadable);
+    m_writeNotifier = std::make_unique<QSocketNotifier>(m_master, QSocketNotifier::Write);
+    m_writeNotifier->setEnabled(false);
+    connect(m_writeNotifier.get(), &QSocketNotifier::activated, this, &PtyPeer::flush);
 }
 
 PtyPeer::~PtyPeer()
@@ -47,14 +50,21 @@ termios PtyPeer::slaveTermios() const
 
 void PtyPeer::send(const QByteArray &bytes)
 {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n > 0)
-            done += n;
-        else if (n < 0 && errno != EAGAIN && errno != EINTR)
-            return;
+    m_pending += bytes;
+    flush();
+}
+
+void PtyPeer::flush()
+{
+    // What the terminal cannot take now goes when it can: the program reads on this thread.
+    while (m_master >= 0 && !m_pending.isEmpty()) {
+        const ssize_t n = ::write(m_master, m_pending.constData(), size_t(m_pending.size()));
+        if (n <= 0)
+            break;
+        m_pending.remove(0, n);
     }
+    if (m_writeNotifier)
+        m_writeNotifier->setEnabled(!m_pending.isEmpty());
 }
 
 void PtyPeer::clear()
@@ -66,6 +76,7 @@ void PtyPeer::clear()
 void PtyPeer::closeMaster()
 {
     m_notifier.reset();
+    m_writeNotifier.reset();
     if (m_master >= 0)
         ::close(m_master);
     m_master = -1;

@@ -31,6 +31,7 @@ public:
     QString slavePath() const { return m_slavePath; }
     termios slaveTermios() const;
 
+    // Queued; goes out as the terminal takes it, while the event loop runs.
     void send(const QByteArray &bytes);
     QByteArray received() const { return m_received; }
     const QList<Chunk> &chunks() const { return m_chunks; }
@@ -43,11 +44,14 @@ public:
 
 private:
     void onReadable();
+    void flush();
 
     int m_master = -1;
     int m_slave = -1;
     QString m_slavePath;
     std::unique_ptr<QSocketNotifier> m_notifier;
+    std::unique_ptr<QSocketNotifier> m_writeNotifier;
+    QByteArray m_pending;
     QByteArray m_received;
     QList<Chunk> m_chunks;
     double m_rate = 0;
