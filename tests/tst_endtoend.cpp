@@ -1,4 +1,183 @@
-#include <QTest>
-class T : public QObject { Q_OBJECT };
-QTEST_GUILESS_MAIN(T)
+#include "app/frmpadcom.h"
+#include "app/widgets/textbox.h"
+#include "serial/mscomm.h"
+#include "serial/portmap.h"
+#include "serial/portpublisher.h"
+#include "sim/device.h"
+#include "sim/ptyhost.h"
+#include "support/pty.h"
+#include "support/window.h"
+
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+
+#include <memory>
+
+namespace {
+QByteArray padded(const QByteArray &s)
+{
+    return s + QByteArray(LcdDevice::kColumns - s.size(), ' ');
+}
+} // namespace
+
+// PADCOM's window against the virtual keyboard, through a real pseudo-terminal published
+// under a port number, both paced at the line's speed.
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void writeShowsText();
+    void clearAndCursorButtons();
+    void wrongLengthRaisesNack();
+    void keysCountedAndEchoed();
+    void loopKeepsDisplayShowingText();
+    void padsimProgram();
+
+private:
+    void click(const char *name) { QTest::mouseClick(control<QPushButton>(*m_form, name), Qt::LeftButton); }
+    const LcdDevice &device() const { return m_keyboard->device(); }
+
+    RuntimeDir m_runtime;
+    std::unique_ptr<PtyHost> m_host;
+    std::unique_ptr<VirtualKeyboard> m_keyboard;
+    std::unique_ptr<PortPublisher> m_publisher;
+    std::unique_ptr<frmPADCOM> m_form;
+};
+
+void TestEndToEnd::initTestCase()
+{
+    QVERIFY(m_runtime.isValid());
+}
+
+void TestEndToEnd::init()
+{
+    m_host = std::make_unique<PtyHost>();
+    QVERIFY(m_host->open());
+    m_keyboard = std::make_unique<VirtualKeyboard>();
+    connect(m_host.get(), &PtyHost::received, m_keyboard.get(), &VirtualKeyboard::receive);
+    connect(m_keyboard.get(), &VirtualKeyboard::reply, m_host.get(), &PtyHost::send);
+    m_publisher = std::make_unique<PortPublisher>();
+    QVERIFY(m_publisher->publish(m_host->slavePath()));
+
+    m_form = std::make_unique<frmPADCOM>();
+    m_form->show();
+    control<QLineEdit>(*m_form, "Text5")->setText(QString::number(m_publisher->number()));
+    click("CMDInicializar");
+    QVERIFY(m_form->comm().PortOpen());
+}
+
+void TestEndToEnd::cleanup()
+{
+    m_form.reset();
+    m_publisher.reset();
+    m_keyboard.reset();
+    m_host.reset();
+}
+
+void TestEndToEnd::writeShowsText()
+{
+    click("Command3");
+    QTRY_COMPARE(device().line(0), padded(" TEXTE DO DISPLAY TECLADO RM 62 VORLAN "));
+    QTRY_COMPARE(control<TextBox>(*m_form, "Text3")->text(), QStringLiteral(" 6"));
+    QCOMPARE(control<QLineEdit>(*m_form, "Text6")->text(), QStringLiteral("0"));
+    QCOMPARE(control<QLineEdit>(*m_form, "Text7")->text(), QStringLiteral("0"));
+}
+
+void TestEndToEnd::clearAndCursorButtons()
+{
+    click("Command3");
+    QTRY_COMPARE(device().acceptedCount(), 1);
+    click("Command4");
+    QTRY_COMPARE(device().line(0), padded(""));
+    QCOMPARE(int(device().cursor()), 0);
+    click("Command6");
+    QTRY_COMPARE(int(device().cursor()), 0x40);
+    control<TextBox>(*m_form, "Text1")->setText(QStringLiteral("Linha 2º"));
+    click("Command3");
+    QTRY_COMPARE(device().line(1), padded("Linha 2\xBA"));
+    click("Command5");
+    QTRY_COMPARE(int(device().cursor()), 0);
+    QTRY_COMPARE(control<TextBox>(*m_form, "Text3")->text(), QStringLiteral(" 6 6 6 6 6"));
+    QCOMPARE(device().refusedCount(), 0);
+}
+
+void TestEndToEnd::wrongLengthRaisesNack()
+{
+    control<QCheckBox>(*m_form, "Check1")->setChecked(true);
+    click("Command3");
+    QTRY_COMPARE(control<QLineEdit>(*m_form, "Text6")->text(), QStringLiteral("1"));
+    QCOMPARE(device().refusedCount(), 1);
+    QCOMPARE(device().line(0), padded(""));
+}
+
+void TestEndToEnd::keysCountedAndEchoed()
+{
+    control<QCheckBox>(*m_form, "eco")->setChecked(true);
+    m_host->send("OK");
+    QTRY_COMPARE(control<QLineEdit>(*m_form, "Text7")->text(), QStringLiteral("2"));
+    // The echo frames come back to the display, which accepts them.
+    QTRY_COMPARE(device().line(0), padded("OK"));
+    QTRY_COMPARE(device().acceptedCount(), 2);
+    QTRY_VERIFY(control<TextBox>(*m_form, "Text3")->text().endsWith(QStringLiteral(" 6")));
+    QCOMPARE(control<QLineEdit>(*m_form, "Text7")->text(), QStringLiteral("2")); // acks are not counted
+}
+
+void TestEndToEnd::loopKeepsDisplayShowingText()
+{
+    QTest::mouseClick(control<QWidget>(*m_form, "Label5"), Qt::LeftButton);
+    click("Command7"); // 100 ms, 84 bytes a tick: just inside what 9600 baud carries
+    QTRY_VERIFY_WITH_TIMEOUT(device().acceptedCount() >= 10, 5000);
+    click("Command7");
+    QCOMPARE(device().refusedCount(), 0);
+    QCOMPARE(device().line(0) + device().line(1), QByteArray("0123456789").repeated(8));
+    auto *notice = m_form->findChild<QMessageBox *>(QStringLiteral("notice"));
+    QVERIFY(!notice->isVisible()); // no tick had to be skipped
+}
+
+void TestEndToEnd::padsimProgram()
+{
+    // Free this test's port, so the program takes the same, lowest number.
+    cleanup();
+    QProcess sim;
+    sim.setProgram(QStringLiteral(PADSIM_PATH));
+    sim.setArguments({QStringLiteral("--headless"), QStringLiteral("--port"), QStringLiteral("7")});
+    sim.start();
+    QVERIFY(sim.waitForStarted());
+    QByteArray out;
+    QTRY_VERIFY((out += sim.readAllStandardOutput()).contains("Teclado virtual na porta 7"));
+    QVERIFY(QFileInfo(ports::linkPath(7)).isSymLink());
+
+    MSComm comm;
+    QVERIFY(comm.setCommPort(7) && comm.setPortOpen(true));
+    comm.Output(QByteArray("\xA5\x05") + "Ola \xE9");
+    QTRY_VERIFY((out += sim.readAllStandardOutput()).contains("|Ola é"));
+    QTRY_COMPARE(comm.InBufferCount(), 1);
+    QCOMPARE(comm.Input(), QByteArray("\x06"));
+
+    // A second simulator takes the next number.
+    QProcess second;
+    second.setProgram(QStringLiteral(PADSIM_PATH));
+    second.setArguments({QStringLiteral("--headless")});
+    second.start();
+    QByteArray out2;
+    QTRY_VERIFY((out2 += second.readAllStandardOutput()).contains("Teclado virtual na porta"));
+    QVERIFY(!out2.contains("porta 7"));
+    second.terminate();
+    QVERIFY(second.waitForFinished());
+
+    sim.terminate(); // SIGTERM
+    QVERIFY(sim.waitForFinished());
+    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+    QVERIFY(!QFileInfo(ports::linkPath(7)).isSymLink());
+    QVERIFY(!QFileInfo::exists(ports::linkPath(7) + QStringLiteral(".lock")));
+}
+
+QTEST_MAIN(TestEndToEnd)
 #include "tst_endtoend.moc"
