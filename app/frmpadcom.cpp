@@ -52,6 +52,8 @@ frmPADCOM::frmPADCOM(QWidget *parent) : QWidget(parent)
     setWindowTitle(QStringLiteral("Teclado Vorlan"));
     setWindowIcon(QIcon(QStringLiteral(":/padcom.ico")));
     setFixedSize(kClientSize);
+    Timer1.setObjectName(QStringLiteral("Timer1"));
+    MSComm1.setObjectName(QStringLiteral("MSComm1"));
     createControls();
     fitFont();
     setTabOrder();

@@ -95,8 +95,9 @@ private:
     QLabel *Label1 = nullptr;
     QMessageBox *m_notice = nullptr;
 
-    LoopTimer Timer1;
-    MSComm MSComm1;
+    // Children by name, like the other controls, so that tools can find them.
+    LoopTimer Timer1{this};
+    MSComm MSComm1{this};
 
     qint16 LoopOn = 0;
     // Working values of the receive handler; they describe the last byte handled.

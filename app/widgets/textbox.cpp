@@ -15,6 +15,7 @@ namespace {
 constexpr char16_t kPictureBase = 0x2400; // Unicode control pictures: U+2400 is NUL
 constexpr char16_t kPictureDel = 0x2421;
 constexpr char16_t kReplacement = 0xFFFD;
+constexpr std::chrono::milliseconds kFrame{16};
 
 QString crlfLineBreaks(const QString &text)
 {
@@ -36,6 +37,9 @@ TextBox::TextBox(Mode mode, QWidget *parent) : QPlainTextEdit(parent), m_mode(mo
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     if (m_mode == Mode::Log)
         setUndoRedoEnabled(false);
+    m_viewTimer.setSingleShot(true);
+    m_viewTimer.setInterval(kFrame);
+    connect(&m_viewTimer, &QTimer::timeout, this, &TextBox::flushView);
     connect(document(), &QTextDocument::contentsChange, this, &TextBox::onContentsChange);
 }
 
@@ -82,19 +86,34 @@ QString TextBox::unrender(QStringView shown)
 
 void TextBox::display(const QString &text)
 {
-    m_updating = true;
-    if (m_mode == Mode::Log && !m_text.isEmpty() && text.startsWith(m_text)) {
+    if (m_mode == Mode::Log && !text.isEmpty() && text.startsWith(m_text)) {
         // One symbol per character: the tail of the text is the tail of the view.
-        QTextCursor end(document());
-        end.movePosition(QTextCursor::End);
-        end.insertText(render(QStringView(text).mid(m_text.size()), m_mode));
-    } else {
-        setPlainText(render(text, m_mode));
+        m_pendingTail += QStringView(text).mid(m_text.size());
+        m_text = text;
+        if (!m_viewTimer.isActive())
+            m_viewTimer.start();
+        return;
     }
+    m_viewTimer.stop();
+    m_pendingTail.clear();
+    m_updating = true;
+    setPlainText(render(text, m_mode));
     m_text = text;
     m_updating = false;
-    if (m_mode == Mode::Log)
-        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+void TextBox::flushView()
+{
+    m_viewTimer.stop();
+    if (m_pendingTail.isEmpty())
+        return;
+    m_updating = true;
+    QTextCursor end(document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(render(m_pendingTail, m_mode));
+    m_pendingTail.clear();
+    m_updating = false;
+    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 
 void TextBox::setText(const QString &text)
@@ -116,8 +135,8 @@ void TextBox::onContentsChange(int position, int removed, int added)
         next = m_text;
         next.replace(position, removed, unrender(QStringView(shown).mid(position, added)));
         // The view holds one symbol per character; anything else means the two parted.
-        if (render(next, m_mode).size() != shown.size())
-            next = unrender(shown);
+        if (render(next, m_mode).size() != shown.size() + m_pendingTail.size())
+            next = unrender(shown) + m_pendingTail;
     }
     if (m_maxLength > 0 && win1252::length(next) > m_maxLength) {
         // Whatever way the text came in, the limit holds: undo the change.
@@ -168,8 +187,15 @@ void TextBox::insertModelText(const QString &text)
         insertPlainText(render(insert, m_mode));
 }
 
+void TextBox::inputMethodEvent(QInputMethodEvent *event)
+{
+    flushView();
+    QPlainTextEdit::inputMethodEvent(event);
+}
+
 void TextBox::keyPressEvent(QKeyEvent *event)
 {
+    flushView(); // the user edits what is on screen
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     if (enter && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
         if (roomFor() >= 2)
@@ -189,6 +215,7 @@ void TextBox::keyPressEvent(QKeyEvent *event)
 
 void TextBox::insertFromMimeData(const QMimeData *source)
 {
+    flushView();
     if (source && source->hasText())
         insertModelText(crlfLineBreaks(source->text()));
 }

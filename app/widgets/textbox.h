@@ -2,12 +2,15 @@
 
 #include <QPlainTextEdit>
 #include <QString>
+#include <QTimer>
 
 // A multi-line text box whose text reads back exactly what was set, appended or typed:
 // QPlainTextEdit alone turns CR into a paragraph break and cannot hold that.
 // Lines:   CR LF shows as a line break; Enter inserts CR LF (the display text).
 // Log:     every control character shows as a visible symbol on one wrapping line; Enter
-//          inserts CR LF, shown as such. No undo history, so appending costs no memory.
+//          inserts CR LF, shown as such. No undo history, so appending costs no memory, and
+//          appends reach the screen at most once a frame: laying out a long paragraph again
+//          for every received block would cost more than everything else together.
 class TextBox : public QPlainTextEdit
 {
     Q_OBJECT
@@ -25,6 +28,9 @@ public:
     void setMaxLength(int length) { m_maxLength = length; }
     int maxLength() const { return m_maxLength; }
 
+    // Puts appended text that waits for the next frame on screen now.
+    void flushView();
+
     static QString render(QStringView text, Mode mode);
     static QString unrender(QStringView shown);
 
@@ -33,6 +39,7 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void inputMethodEvent(QInputMethodEvent *event) override;
     void insertFromMimeData(const QMimeData *source) override;
 
 private:
@@ -43,6 +50,8 @@ private:
 
     Mode m_mode;
     QString m_text;
+    QString m_pendingTail; // end of m_text not yet on screen
+    QTimer m_viewTimer;
     int m_maxLength = 0;
     bool m_updating = false;
 };

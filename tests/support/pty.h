@@ -33,6 +33,7 @@ public:
 
     // Queued; goes out as the terminal takes it, while the event loop runs.
     void send(const QByteArray &bytes);
+    qsizetype pendingBytes() const { return m_pending.size(); }
     QByteArray received() const { return m_received; }
     const QList<Chunk> &chunks() const { return m_chunks; }
     void clear();

@@ -1,0 +1,191 @@
+// Receive-monitor cost and responsiveness.
+//  1. Time to handle one 1024-byte block in the window: the handler as built (each box
+//     assigned once per block) against the same boxes assigned once per byte, in one run.
+//  2. A flood from the far end of a pseudo-terminal for some seconds: the longest stall of
+//     the event loop, memory before and after, and whether every byte arrived in order.
+//   bench_monitor [flood seconds, default 10]
+
+#include "app/frmpadcom.h"
+#include "app/widgets/textbox.h"
+#include "monitor/receive.h"
+#include "serial/mscomm.h"
+#include "serial/win1252.h"
+#include "stats.h"
+#include "support/pty.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QTextStream>
+#include <QThread>
+#include <QTimer>
+
+#include <unistd.h>
+
+namespace {
+
+double residentMiB()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.value(1).toDouble() * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+QByteArray block(int seed)
+{
+    QByteArray b(MSComm::kInBufferSize, Qt::Uninitialized);
+    for (int i = 0; i < b.size(); ++i)
+        b[i] = char((i * 31 + seed) & 0xFF);
+    return b;
+}
+
+// The boxes assigned once per byte, as the classic handler did; for comparison only.
+void perByte(TextBox &ascii, TextBox &hex, QLineEdit &nack, QLineEdit &erro, const QByteArray &rx)
+{
+    if (monitor::logsMustEmpty(hex.text().size())) {
+        hex.setText(QString());
+        ascii.setText(QString());
+    }
+    ascii.setText(ascii.text() + u' ' + win1252::decode(rx));
+    for (const char c : rx) {
+        const auto byte = uchar(c);
+        if (byte == monitor::kNack)
+            nack.setText(monitor::addToCount(nack.text(), 1));
+        else if (byte != monitor::kAck)
+            erro.setText(monitor::addToCount(erro.text(), 1));
+        hex.setText(hex.text() + u' ' + monitor::hexCode(byte));
+    }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    RuntimeDir runtime;
+    const int floodSeconds = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
+    QTextStream out(stdout);
+
+    PtyPeer peer;
+    linkPort(1, peer.slavePath());
+    frmPADCOM form;
+    form.show();
+    form.CMDInicializar_Click();
+    auto *comm = form.findChild<MSComm *>(QStringLiteral("MSComm1"));
+    auto *ascii = form.findChild<TextBox *>(QStringLiteral("Text2"));
+    auto *hex = form.findChild<TextBox *>(QStringLiteral("Text3"));
+    auto *nack = form.findChild<QLineEdit *>(QStringLiteral("Text6"));
+    auto *erro = form.findChild<QLineEdit *>(QStringLiteral("Text7"));
+    if (!comm || !comm->PortOpen()) {
+        out << "could not open the pseudo-terminal\n";
+        return 1;
+    }
+
+    // Time the window's own handler: take over the event, call the handler, note the time.
+    QObject::disconnect(comm, &MSComm::OnComm, &form, &frmPADCOM::MSComm1_OnComm);
+    QList<double> handlerMicros;
+    qsizetype handled = 0;
+    QObject::connect(comm, &MSComm::OnComm, &form, [&] {
+        const qsizetype waiting = comm->InBufferCount();
+        QElapsedTimer t;
+        t.start();
+        form.MSComm1_OnComm();
+        if (waiting == MSComm::kInBufferSize)
+            handlerMicros << t.nsecsElapsed() / 1000.0;
+        handled += waiting;
+    });
+
+    // 1. One 1024-byte block at a time.
+    constexpr int kBlocks = 200;
+    for (int i = 0; i < kBlocks; ++i) {
+        peer.send(block(i));
+        QThread::usleep(300); // let the whole block reach the terminal
+        QElapsedTimer wait;
+        wait.start();
+        while (handled < qsizetype(i + 1) * MSComm::kInBufferSize && wait.elapsed() < 2000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    const Stats batched = Stats::of(handlerMicros);
+
+    QList<double> naiveMicros;
+    for (int i = 0; i < 50; ++i) {
+        QElapsedTimer t;
+        t.start();
+        perByte(*ascii, *hex, *nack, *erro, block(i));
+        naiveMicros << t.nsecsElapsed() / 1000.0;
+    }
+    const Stats naive = Stats::of(naiveMicros);
+    out << "1024-byte block, handled in the window (microseconds)\n";
+    out << QStringLiteral("  once per block: median %1  p99 %2   (%3 blocks)\n")
+               .arg(batched.p50, 0, 'f', 1)
+               .arg(batched.p99, 0, 'f', 1)
+               .arg(handlerMicros.size());
+    out << QStringLiteral("  once per byte:  median %1  p99 %2\n").arg(naive.p50, 0, 'f', 1).arg(naive.p99, 0, 'f', 1);
+    out << QStringLiteral("  ratio: once per byte costs %1x once per block\n")
+               .arg(naive.p50 / std::max(batched.p50, 1e-3), 0, 'f', 1);
+
+    // 2. Flood: the far end writes as fast as the terminal takes it.
+    form.Command1_Click();
+    erro->setText(QStringLiteral("0"));
+    nack->setText(QStringLiteral("0"));
+    handled = 0;
+    QByteArray pattern;
+    for (int i = 0; i < 4096; ++i)
+        pattern.append(char(0x20 + i % 0x5F)); // printable: no ack or refusal among them
+    const double memoryBefore = residentMiB();
+    qint64 sent = 0;
+    double longestStall = 0;
+    QElapsedTimer clock;
+    clock.start();
+    QElapsedTimer sinceTick;
+    sinceTick.start();
+    QTimer heartbeat; // a click's worth of work every 5 ms: how late does it run?
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        longestStall = std::max(longestStall, sinceTick.nsecsElapsed() / 1e6 - 5.0);
+        sinceTick.restart();
+    });
+    heartbeat.setTimerType(Qt::PreciseTimer);
+    heartbeat.start(5);
+    QTimer feeder; // keep the terminal full
+    QObject::connect(&feeder, &QTimer::timeout, [&] {
+        if (clock.elapsed() < floodSeconds * 1000 && peer.pendingBytes() < 65536) {
+            peer.send(pattern);
+            sent += pattern.size();
+        }
+    });
+    feeder.start(0);
+    while (clock.elapsed() < floodSeconds * 1000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    feeder.stop();
+    QElapsedTimer drain;
+    drain.start();
+    while ((handled < sent || peer.pendingBytes() > 0) && drain.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    heartbeat.stop();
+    const double memoryAfter = residentMiB();
+    const bool countsMatch = erro->text() == QString::number(sent);
+    // Order: the ASCII log's last block must be the stream's tail, as sent.
+    const QByteArray tail = win1252::encode(ascii->text().mid(ascii->text().lastIndexOf(u' ') + 1));
+    QByteArray stream = pattern.repeated(int(sent / pattern.size()));
+    const bool ordered = !tail.isEmpty() && stream.endsWith(tail.right(std::min<qsizetype>(tail.size(), 64)));
+
+    out << QStringLiteral("Flood for %1 s from the far end of a pseudo-terminal\n").arg(floodSeconds);
+    out << QStringLiteral("  bytes: %1 sent, %2 handled (%3 MB/s); \"Erro\" counts %4: %5\n")
+               .arg(sent)
+               .arg(handled)
+               .arg(handled / 1e6 / (clock.elapsed() / 1000.0), 0, 'f', 2)
+               .arg(erro->text())
+               .arg(countsMatch && ordered ? QStringLiteral("none lost, in order")
+                                           : QStringLiteral("MISMATCH"));
+    out << QStringLiteral("  longest event-loop stall: %1 ms\n").arg(longestStall, 0, 'f', 1);
+    out << QStringLiteral("  resident memory: %1 MiB before, %2 MiB after (%3 MiB)\n")
+               .arg(memoryBefore, 0, 'f', 1)
+               .arg(memoryAfter, 0, 'f', 1)
+               .arg(memoryAfter - memoryBefore, 0, 'f', 1);
+    return countsMatch && ordered ? 0 : 1;
+}
