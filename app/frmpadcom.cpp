@@ -9,13 +9,13 @@
 #include "widgets/wrapbutton.h"
 
 #include <QCheckBox>
-#include <QStyleOptionButton>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QStyleOptionButton>
 
 #include <array>
 
@@ -30,8 +30,7 @@ QRect twips(int left, int top, int width, int height)
             height / kTwipsPerPixel};
 }
 
-template<typename W>
-W *place(W *widget, const char *name, QRect geometry)
+template<typename W> W *place(W *widget, const char *name, QRect geometry)
 {
     widget->setObjectName(QLatin1String(name));
     widget->setGeometry(geometry);
@@ -46,7 +45,8 @@ constexpr int kPortTextMax = 2;
 
 } // namespace
 
-frmPADCOM::frmPADCOM(QWidget *parent) : QWidget(parent)
+frmPADCOM::frmPADCOM(QWidget *parent)
+    : QWidget(parent)
 {
     setObjectName(QStringLiteral("frmPADCOM"));
     setWindowTitle(QStringLiteral("Teclado Vorlan"));
@@ -88,8 +88,8 @@ void frmPADCOM::createControls()
     Text7 = line("Text7", QStringLiteral("0"), twips(6720, 3690, 735, 315));
     Command2 = button("Command2", tr("Sair"), twips(6090, 4680, 1455, 855));
     Command8 = button("Command8", tr("Reiniciar a Porta Serial"), twips(6090, 4050, 1455, 555));
-    Check1 = place(new QCheckBox(tr("Enviar Errado"), m_work), "Check1",
-                   twips(150, 4470, 1275, 225));
+    Check1
+        = place(new QCheckBox(tr("Enviar Errado"), m_work), "Check1", twips(150, 4470, 1275, 225));
     Text4 = line("Text4", QStringLiteral("100"), twips(4710, 4440, 975, 315));
     Command7 = button("Command7", tr("Loop de envio p/ o Display"), twips(4170, 4860, 1485, 645));
     Text3 = box("Text3", TextBox::Mode::Log, twips(3120, 480, 2835, 3375));
@@ -114,8 +114,7 @@ void frmPADCOM::createControls()
     // The frame lies above everything and, while shown, is all the user can reach.
     Inicia = place(new QGroupBox(tr("Porta serial"), this), "Inicia", twips(90, 60, 7485, 5505));
     Inicia->setAutoFillBackground(true);
-    Text5 = place(new QLineEdit(QStringLiteral("1"), Inicia), "Text5",
-                  twips(4350, 2370, 675, 285));
+    Text5 = place(new QLineEdit(QStringLiteral("1"), Inicia), "Text5", twips(4350, 2370, 675, 285));
     Text5->setMaxLength(kPortTextMax);
     CMDInicializar = place(new WrapButton(tr("Inicia a Porta Serial"), Inicia), "CMDInicializar",
                            twips(2820, 2760, 2235, 1245));
@@ -176,8 +175,8 @@ void frmPADCOM::setTabOrder()
 {
     // The designed sequence; labels and the frame take no focus and drop out of it.
     const std::array<QWidget *, 18> order = {
-        Command3, Command1, Command2, Text1, Command4, Command5, Command6, Text2, Text3,
-        Command7, Text4, Check1, CMDInicializar, Text5, Command8, Text7, Text6, eco,
+        Command3, Command1, Command2, Text1,          Command4, Command5, Command6, Text2, Text3,
+        Command7, Text4,    Check1,   CMDInicializar, Text5,    Command8, Text7,    Text6, eco,
     };
     for (std::size_t i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
@@ -225,9 +224,8 @@ void frmPADCOM::updatePortTip()
     const QList<ports::Entry> table = ports::table();
     QStringList lines;
     for (const ports::Entry &e : table) {
-        lines << (e.published ? tr("%1: %2 (publicada)") : tr("%1: %2"))
-                     .arg(e.number)
-                     .arg(e.device);
+        lines
+            << (e.published ? tr("%1: %2 (publicada)") : tr("%1: %2")).arg(e.number).arg(e.device);
     }
     Text5->setToolTip(lines.isEmpty() ? tr("Nenhuma porta serial encontrada.")
                                       : tr("Portas disponíveis:\n") + lines.join(u'\n'));
@@ -256,9 +254,8 @@ void frmPADCOM::Label5_Click()
 void frmPADCOM::CMDInicializar_Click()
 {
     const auto port = ports::parseNumber(Text5->text());
-    const bool opened = MSComm1.setSettings(QStringLiteral("9600,N,8,1"))
-                        && MSComm1.setInputLen(0) && port && MSComm1.setCommPort(qint16(*port))
-                        && MSComm1.setPortOpen(true);
+    const bool opened = MSComm1.setSettings(QStringLiteral("9600,N,8,1")) && MSComm1.setInputLen(0)
+                        && port && MSComm1.setCommPort(qint16(*port)) && MSComm1.setPortOpen(true);
     if (opened && MSComm1.setDTREnable(false) && MSComm1.setRTSEnable(false)) {
         setCovered(false);
         return;

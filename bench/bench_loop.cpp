@@ -47,7 +47,8 @@ Result measure(int rate, int ticks, bool coarse)
     frmPADCOM form;
     form.findChild<QLineEdit *>(QStringLiteral("Text4"))->setText(QString::number(rate));
     // A text whose tick fits in the rate at 9600 baud.
-    const QString text = rate < 50 ? QStringLiteral("Teste 20 ms") : QStringLiteral("Teste de taxa");
+    const QString text
+        = rate < 50 ? QStringLiteral("Teste 20 ms") : QStringLiteral("Teste de taxa");
     form.findChild<TextBox *>(QStringLiteral("Text1"))->setText(text);
     form.CMDInicializar_Click();
 
@@ -115,8 +116,9 @@ int main(int argc, char *argv[])
                        .arg(r[coarse].drift, 8, 'f', 2);
             out.flush();
         }
-        out << QStringLiteral("%1   loop vs coarse: p99 deviation %2x smaller, |drift| %3x smaller; "
-                              "mean period off by %4 %\n")
+        out << QStringLiteral(
+                   "%1   loop vs coarse: p99 deviation %2x smaller, |drift| %3x smaller; "
+                   "mean period off by %4 %\n")
                    .arg(rate, 6)
                    .arg(r[1].deviation.p99 / std::max(r[0].deviation.p99, 1e-3), 0, 'f', 1)
                    .arg(std::abs(r[1].drift) / std::max(std::abs(r[0].drift), 1e-3), 0, 'f', 1)

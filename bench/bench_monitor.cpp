@@ -125,7 +125,9 @@ int main(int argc, char *argv[])
                .arg(batched.p50, 0, 'f', 1)
                .arg(batched.p99, 0, 'f', 1)
                .arg(handlerMicros.size());
-    out << QStringLiteral("  once per byte:  median %1  p99 %2\n").arg(naive.p50, 0, 'f', 1).arg(naive.p99, 0, 'f', 1);
+    out << QStringLiteral("  once per byte:  median %1  p99 %2\n")
+               .arg(naive.p50, 0, 'f', 1)
+               .arg(naive.p99, 0, 'f', 1);
     out << QStringLiteral("  ratio: once per byte costs %1x once per block\n")
                .arg(naive.p50 / std::max(batched.p50, 1e-3), 0, 'f', 1);
 
@@ -172,9 +174,11 @@ int main(int argc, char *argv[])
     // Order: the ASCII log's last block must be the stream's tail, as sent.
     const QByteArray tail = win1252::encode(ascii->text().mid(ascii->text().lastIndexOf(u' ') + 1));
     QByteArray stream = pattern.repeated(int(sent / pattern.size()));
-    const bool ordered = !tail.isEmpty() && stream.endsWith(tail.right(std::min<qsizetype>(tail.size(), 64)));
+    const bool ordered
+        = !tail.isEmpty() && stream.endsWith(tail.right(std::min<qsizetype>(tail.size(), 64)));
 
-    out << QStringLiteral("Flood for %1 s from the far end of a pseudo-terminal\n").arg(floodSeconds);
+    out << QStringLiteral("Flood for %1 s from the far end of a pseudo-terminal\n")
+               .arg(floodSeconds);
     out << QStringLiteral("  bytes: %1 sent, %2 handled (%3 MB/s); \"Erro\" counts %4: %5\n")
                .arg(sent)
                .arg(handled)

@@ -23,7 +23,9 @@ struct Stats
         for (double x : v)
             sum += x;
         s.mean = sum / v.size();
-        auto at = [&v](double q) { return v[qsizetype(std::ceil(q * v.size())) - 1]; };
+        auto at = [&v](double q) {
+            return v[qsizetype(std::ceil(q * v.size())) - 1];
+        };
         s.p50 = at(0.50);
         s.p99 = at(0.99);
         s.max = v.last();

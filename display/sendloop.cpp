@@ -20,7 +20,8 @@ std::optional<int> parseRate(const QString &text)
 
 } // namespace sendloop
 
-LoopTimer::LoopTimer(QObject *parent) : QObject(parent)
+LoopTimer::LoopTimer(QObject *parent)
+    : QObject(parent)
 {
     // A coarse timer follows the system tick and drifts; the loop promises its rate.
     m_timer.setTimerType(Qt::PreciseTimer);

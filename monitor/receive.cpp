@@ -64,8 +64,8 @@ QString hexCode(uchar byte)
 {
     if (byte < 16)
         return QString(QChar::fromLatin1(kDigits[byte]));
-    const QChar digits[] = {QChar::fromLatin1(kDigits[byte >> 4]),
-                            QChar::fromLatin1(kDigits[byte & 15])};
+    const QChar digits[]
+        = {QChar::fromLatin1(kDigits[byte >> 4]), QChar::fromLatin1(kDigits[byte & 15])};
     return QString(digits, 2);
 }
 

@@ -51,9 +51,9 @@ std::optional<LineSettings> LineSettings::parse(const QString &text)
 QString LineSettings::toString() const
 {
     static constexpr char kParity[] = {'N', '?', 'E', 'O', 'S', 'M'};
-    const QString stop = stopBits == QSerialPort::OneStop       ? QStringLiteral("1")
-                         : stopBits == QSerialPort::TwoStop     ? QStringLiteral("2")
-                                                                : QStringLiteral("1.5");
+    const QString stop = stopBits == QSerialPort::OneStop   ? QStringLiteral("1")
+                         : stopBits == QSerialPort::TwoStop ? QStringLiteral("2")
+                                                            : QStringLiteral("1.5");
     return QStringLiteral("%1,%2,%3,%4")
         .arg(baudRate)
         .arg(QChar::fromLatin1(kParity[int(parity)]))

@@ -6,7 +6,9 @@
 
 using namespace std::chrono_literals;
 
-MSComm::MSComm(QObject *parent) : QObject(parent), m_line(m_settings.byteTime())
+MSComm::MSComm(QObject *parent)
+    : QObject(parent)
+    , m_line(m_settings.byteTime())
 {
     m_clock.start();
     m_eventTimer.setSingleShot(true);
@@ -188,8 +190,8 @@ QByteArray MSComm::Input()
 {
     if (m_state != PortState::Open)
         return {};
-    const qsizetype limit = m_inputLen == 0 ? kInBufferSize
-                                            : std::min<qsizetype>(m_inputLen, kInBufferSize);
+    const qsizetype limit
+        = m_inputLen == 0 ? kInBufferSize : std::min<qsizetype>(m_inputLen, kInBufferSize);
     return m_port.read(limit);
 }
 

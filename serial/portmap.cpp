@@ -56,8 +56,8 @@ std::optional<QString> publishedDevice(int number)
 int highestLinkNumber()
 {
     int highest = 0;
-    const QStringList names = QDir(linkDirectory()).entryList({QStringLiteral("com*")},
-                                                              QDir::System | QDir::Files);
+    const QStringList names
+        = QDir(linkDirectory()).entryList({QStringLiteral("com*")}, QDir::System | QDir::Files);
     for (const QString &name : names) {
         bool ok = false;
         const int n = name.mid(3).toInt(&ok);
@@ -135,6 +135,5 @@ QList<Entry> table()
 #endif
     return entries;
 }
-
 
 } // namespace ports

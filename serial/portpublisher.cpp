@@ -81,7 +81,8 @@ bool PortPublisher::publish(const QString &device, int number)
 
     if (number > 0) {
         if (number > ports::kMaxPortNumber) {
-            m_error = QStringLiteral("número de porta fora do intervalo 1-%1").arg(ports::kMaxPortNumber);
+            m_error = QStringLiteral("número de porta fora do intervalo 1-%1")
+                          .arg(ports::kMaxPortNumber);
             return false;
         }
         const Claim c = claim(device, number, false);

@@ -12,7 +12,10 @@ class TxLine
 public:
     using nanoseconds = std::chrono::nanoseconds;
 
-    explicit TxLine(nanoseconds byteTime = nanoseconds{1'041'667}) : m_byteTime(byteTime) {}
+    explicit TxLine(nanoseconds byteTime = nanoseconds{1'041'667})
+        : m_byteTime(byteTime)
+    {
+    }
 
     void setByteTime(nanoseconds byteTime) { m_byteTime = byteTime; }
     nanoseconds byteTime() const { return m_byteTime; }

@@ -23,8 +23,7 @@ char encodeOne(char32_t cp)
     return '?';
 }
 
-template<typename F>
-void forEachCodePoint(QStringView text, F &&f)
+template<typename F> void forEachCodePoint(QStringView text, F &&f)
 {
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text[i];

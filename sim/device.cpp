@@ -117,7 +117,8 @@ QByteArray LcdDevice::feed(QByteArrayView bytes, nanoseconds now)
     return replies;
 }
 
-VirtualKeyboard::VirtualKeyboard(QObject *parent) : QObject(parent)
+VirtualKeyboard::VirtualKeyboard(QObject *parent)
+    : QObject(parent)
 {
     m_clock.start();
     m_gapTimer.setSingleShot(true);
@@ -134,10 +135,9 @@ void VirtualKeyboard::finish(const QByteArray &replies, quint64 changesBefore)
 {
     if (m_device.frameOpen()) {
         const auto wait = m_device.frameDeadline() - now();
-        m_gapTimer.start(
-            std::max(std::chrono::duration_cast<std::chrono::milliseconds>(wait),
-                     std::chrono::milliseconds{0})
-            + std::chrono::milliseconds{1});
+        m_gapTimer.start(std::max(std::chrono::duration_cast<std::chrono::milliseconds>(wait),
+                                  std::chrono::milliseconds{0})
+                         + std::chrono::milliseconds{1});
     } else {
         m_gapTimer.stop();
     }

@@ -35,7 +35,8 @@ void quitOnSignals(QObject *context)
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
         return;
     auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, context);
-    QObject::connect(notifier, &QSocketNotifier::activated, context, [] { QCoreApplication::quit(); });
+    QObject::connect(notifier, &QSocketNotifier::activated, context,
+                     [] { QCoreApplication::quit(); });
     struct sigaction sa = {};
     sa.sa_handler = onSignal;
     ::sigemptyset(&sa.sa_mask);
@@ -57,9 +58,10 @@ QString displayText(const LcdDevice &d)
         }
         out += u'|' + line + QStringLiteral("|\n");
     }
-    return out + edge + QStringLiteral("  aceitos %1  recusados %2\n")
-                            .arg(d.acceptedCount())
-                            .arg(d.refusedCount());
+    return out + edge
+           + QStringLiteral("  aceitos %1  recusados %2\n")
+                 .arg(d.acceptedCount())
+                 .arg(d.refusedCount());
 }
 
 } // namespace
@@ -80,18 +82,20 @@ int main(int argc, char *argv[])
     cli.setApplicationDescription(QStringLiteral(
         "Teclado virtual: faz o papel do teclado com display numa pseudo-porta serial."));
     cli.addHelpOption();
-    const QCommandLineOption portOption(QStringLiteral("port"),
-                                        QStringLiteral("Publica como porta N (padrão: a primeira livre)."),
-                                        QStringLiteral("N"));
+    const QCommandLineOption portOption(
+        QStringLiteral("port"), QStringLiteral("Publica como porta N (padrão: a primeira livre)."),
+        QStringLiteral("N"));
     const QCommandLineOption deviceOption(
         QStringLiteral("device"),
         QStringLiteral("Usa esta porta serial real (cabo null-modem) em vez de uma pseudo-porta."),
         QStringLiteral("path"));
     const QCommandLineOption headlessOption(
         QStringLiteral("headless"),
-        QStringLiteral("Sem janela: imprime o display a cada mudança; linhas da entrada viram teclas."));
-    const QCommandLineOption fastOption(QStringLiteral("no-pacing"),
-                                        QStringLiteral("Lê sem o limite de 960 bytes/s de uma linha a 9600 baud."));
+        QStringLiteral(
+            "Sem janela: imprime o display a cada mudança; linhas da entrada viram teclas."));
+    const QCommandLineOption fastOption(
+        QStringLiteral("no-pacing"),
+        QStringLiteral("Lê sem o limite de 960 bytes/s de uma linha a 9600 baud."));
     cli.addOptions({portOption, deviceOption, headlessOption, fastOption});
     cli.process(*app);
 
@@ -111,12 +115,15 @@ int main(int argc, char *argv[])
         serial.setParity(QSerialPort::NoParity);
         serial.setStopBits(QSerialPort::OneStop);
         if (!serial.open(QIODevice::ReadWrite)) {
-            err << "padsim: " << cli.value(deviceOption) << ": " << serial.errorString() << Qt::endl;
+            err << "padsim: " << cli.value(deviceOption) << ": " << serial.errorString()
+                << Qt::endl;
             return 1;
         }
         QObject::connect(&serial, &QSerialPort::readyRead, &keyboard,
                          [&] { keyboard.receive(serial.readAll()); });
-        send = [&serial](const QByteArray &b) { serial.write(b); };
+        send = [&serial](const QByteArray &b) {
+            serial.write(b);
+        };
         portText = QStringLiteral("Teclado virtual na porta %1").arg(cli.value(deviceOption));
     } else {
         int number = 0;
@@ -129,7 +136,8 @@ int main(int argc, char *argv[])
             }
         }
         if (!pty.open()) {
-            err << "padsim: não foi possível criar a pseudo-porta: " << pty.errorString() << Qt::endl;
+            err << "padsim: não foi possível criar a pseudo-porta: " << pty.errorString()
+                << Qt::endl;
             return 1;
         }
         pty.setReadRate(cli.isSet(fastOption) ? 0.0 : PtyHost::kLineBytesPerSecond);
@@ -139,7 +147,9 @@ int main(int argc, char *argv[])
         }
         QObject::connect(&pty, &PtyHost::received, &keyboard,
                          [&keyboard](const QByteArray &b) { keyboard.receive(b); });
-        send = [&pty](const QByteArray &b) { pty.send(b); };
+        send = [&pty](const QByteArray &b) {
+            pty.send(b);
+        };
         portText = QStringLiteral("Teclado virtual na porta %1").arg(publisher.number());
     }
     QObject::connect(&keyboard, &VirtualKeyboard::reply, &keyboard,

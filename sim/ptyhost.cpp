@@ -17,7 +17,8 @@ constexpr qsizetype kReadChunk = 4096;
 constexpr qsizetype kMaxPendingWrite = 64 * 1024;
 } // namespace
 
-PtyHost::PtyHost(QObject *parent) : QObject(parent)
+PtyHost::PtyHost(QObject *parent)
+    : QObject(parent)
 {
     m_resume.setSingleShot(true);
     m_resume.setTimerType(Qt::PreciseTimer);
@@ -78,8 +79,8 @@ void PtyHost::onReadable()
         if (allowed < 1) {
             // Wait for the line to deliver the next byte, without spinning on the notifier.
             m_readNotifier->setEnabled(false);
-            const auto wait = std::chrono::microseconds(
-                std::llround((1.0 - m_tokens) / m_rate * 1e6));
+            const auto wait
+                = std::chrono::microseconds(std::llround((1.0 - m_tokens) / m_rate * 1e6));
             m_resume.start(std::max(std::chrono::ceil<std::chrono::milliseconds>(wait), 1ms));
             return;
         }
@@ -113,7 +114,8 @@ void PtyHost::send(const QByteArray &bytes)
 void PtyHost::onWritable()
 {
     while (!m_pendingWrite.isEmpty()) {
-        const ssize_t n = ::write(m_master, m_pendingWrite.constData(), size_t(m_pendingWrite.size()));
+        const ssize_t n
+            = ::write(m_master, m_pendingWrite.constData(), size_t(m_pendingWrite.size()));
         if (n <= 0)
             break;
         m_pendingWrite.remove(0, n);

@@ -16,7 +16,9 @@ namespace {
 class LcdView : public QWidget
 {
 public:
-    explicit LcdView(const LcdDevice &device, QWidget *parent) : QWidget(parent), m_device(device)
+    explicit LcdView(const LcdDevice &device, QWidget *parent)
+        : QWidget(parent)
+        , m_device(device)
     {
         QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
         font.setPixelSize(18);
@@ -66,7 +68,8 @@ private:
 } // namespace
 
 SimWindow::SimWindow(VirtualKeyboard &keyboard, const QString &portText, QWidget *parent)
-    : QWidget(parent), m_keyboard(keyboard)
+    : QWidget(parent)
+    , m_keyboard(keyboard)
 {
     setWindowTitle(tr("Teclado virtual — %1").arg(portText));
     auto *layout = new QVBoxLayout(this);

@@ -12,7 +12,7 @@ using namespace std::chrono_literals;
 namespace {
 const QByteArray kAck("\x06");
 const QByteArray kNack("\x15");
-}
+} // namespace
 
 class TestDevice : public QObject
 {
@@ -37,27 +37,38 @@ void TestDevice::frames_data()
     QTest::addColumn<int>("cursor");
 
     const QByteArray blank(40, ' ');
-    auto pad = [](const QByteArray &s) { return s + QByteArray(40 - s.size(), ' '); };
+    auto pad = [](const QByteArray &s) {
+        return s + QByteArray(40 - s.size(), ' ');
+    };
 
-    QTest::newRow("text at start") << QByteArray("\xA5\x03" "abc") << kAck << pad("abc") << blank << 3;
+    QTest::newRow("text at start") << QByteArray("\xA5\x03"
+                                                 "abc")
+                                   << kAck << pad("abc") << blank << 3;
     QTest::newRow("empty text") << QByteArray("\xA5\x00", 2) << kAck << blank << blank << 0;
-    QTest::newRow("line 2") << QByteArray("\xA0\xC0\xA5\x02" "hi") << kAck + kAck << blank << pad("hi")
-                            << 0x42;
-    QTest::newRow("cursor mid line") << QByteArray("\xA0\x85\xA5\x01" "x") << kAck + kAck
-                                     << pad("     x") << blank << 6;
-    QTest::newRow("wrap 27 to 40") << QByteArray("\xA0\xA6\xA5\x03" "abc") << kAck + kAck
-                                   << blank.left(38) + "ab" << pad("c") << 0x41;
-    QTest::newRow("wrap 67 to 00") << QByteArray("\xA0\xE7\xA5\x02" "yz") << kAck + kAck << pad("z")
-                                   << blank.left(39) + "y" << 1;
+    QTest::newRow("line 2") << QByteArray("\xA0\xC0\xA5\x02"
+                                          "hi")
+                            << kAck + kAck << blank << pad("hi") << 0x42;
+    QTest::newRow("cursor mid line") << QByteArray("\xA0\x85\xA5\x01"
+                                                   "x")
+                                     << kAck + kAck << pad("     x") << blank << 6;
+    QTest::newRow("wrap 27 to 40") << QByteArray("\xA0\xA6\xA5\x03"
+                                                 "abc")
+                                   << kAck + kAck << blank.left(38) + "ab" << pad("c") << 0x41;
+    QTest::newRow("wrap 67 to 00") << QByteArray("\xA0\xE7\xA5\x02"
+                                                 "yz")
+                                   << kAck + kAck << pad("z") << blank.left(39) + "y" << 1;
     QTest::newRow("eighty fill both lines")
         << QByteArray("\xA0\x80\xA5\x50") + QByteArray("0123456789").repeated(8) << kAck + kAck
         << QByteArray("0123456789").repeated(4) << QByteArray("0123456789").repeated(4) << 0;
-    QTest::newRow("clear") << QByteArray("\xA5\x02" "ab" "\xA0\x01") << kAck + kAck << blank << blank << 0;
+    QTest::newRow("clear") << QByteArray("\xA5\x02"
+                                         "ab"
+                                         "\xA0\x01")
+                           << kAck + kAck << blank << blank << 0;
     QTest::newRow("unknown command") << QByteArray("\xA0\x02") << kNack << blank << blank << 0;
     QTest::newRow("address 28 refused") << QByteArray("\xA0\xA8") << kNack << blank << blank << 0;
     QTest::newRow("address 68 refused") << QByteArray("\xA0\xE8") << kNack << blank << blank << 0;
-    QTest::newRow("stray bytes") << QByteArray("xy\xA5\x01z") << kNack + kNack + kAck << pad("z") << blank
-                                 << 1;
+    QTest::newRow("stray bytes") << QByteArray("xy\xA5\x01z") << kNack + kNack + kAck << pad("z")
+                                 << blank << 1;
     QTest::newRow("marker inside text is text")
         << QByteArray("\xA5\x02\xA0\xA5") << kAck << pad("\xA0\xA5") << blank << 2;
     QTest::newRow("ack byte is stray") << QByteArray("\x06") << kNack << blank << blank << 0;
@@ -92,7 +103,10 @@ void TestDevice::frames()
 void TestDevice::incompleteFrameRefusedAfterGap()
 {
     LcdDevice d;
-    QCOMPARE(d.feed("\xA5\x05" "ab", 0ms), QByteArray());
+    QCOMPARE(d.feed("\xA5\x05"
+                    "ab",
+                    0ms),
+             QByteArray());
     QVERIFY(d.frameOpen());
     QCOMPARE(d.expire(50ms), QByteArray()); // exactly the gap: still waiting
     QCOMPARE(d.expire(51ms), kNack);
@@ -107,7 +121,10 @@ void TestDevice::wrongLengthFrameRefused()
 {
     // "Enviar Errado": the length byte is one too large; the next frame comes a tick later.
     LcdDevice d;
-    QCOMPARE(d.feed("\xA0\x80\xA5\x04" "abc", 0ms), kAck);
+    QCOMPARE(d.feed("\xA0\x80\xA5\x04"
+                    "abc",
+                    0ms),
+             kAck);
     QCOMPARE(d.feed("\xA0\x80", 100ms), kNack + kAck);
     QCOMPARE(d.line(0), QByteArray(40, ' '));
 }
@@ -125,7 +142,8 @@ void TestDevice::keyboardTimesOutOnItsOwn()
 {
     VirtualKeyboard k;
     QSignalSpy replies(&k, &VirtualKeyboard::reply);
-    k.receive("\xA5\x09" "abc");
+    k.receive("\xA5\x09"
+              "abc");
     QVERIFY(replies.isEmpty());
     QTRY_COMPARE_WITH_TIMEOUT(replies.size(), 1, 1000);
     QCOMPARE(replies.first().first().toByteArray(), kNack);
@@ -136,7 +154,8 @@ void TestDevice::ptyHostPacesReads()
 {
     PtyHost host;
     QVERIFY2(host.open(), qPrintable(host.errorString()));
-    const int fd = ::open(QFile::encodeName(host.slavePath()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int fd
+        = ::open(QFile::encodeName(host.slavePath()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     QVERIFY(fd >= 0);
     QByteArray got;
     connect(&host, &PtyHost::received, this, [&](const QByteArray &b) { got += b; });

@@ -41,7 +41,10 @@ private slots:
     void padsimProgram();
 
 private:
-    void click(const char *name) { QTest::mouseClick(control<QPushButton>(*m_form, name), Qt::LeftButton); }
+    void click(const char *name)
+    {
+        QTest::mouseClick(control<QPushButton>(*m_form, name), Qt::LeftButton);
+    }
     const LcdDevice &device() const { return m_keyboard->device(); }
 
     RuntimeDir m_runtime;
@@ -126,7 +129,8 @@ void TestEndToEnd::keysCountedAndEchoed()
     QTRY_COMPARE(device().line(0), padded("OK"));
     QTRY_COMPARE(device().acceptedCount(), 2);
     QTRY_VERIFY(control<TextBox>(*m_form, "Text3")->text().endsWith(QStringLiteral(" 6")));
-    QCOMPARE(control<QLineEdit>(*m_form, "Text7")->text(), QStringLiteral("2")); // acks are not counted
+    QCOMPARE(control<QLineEdit>(*m_form, "Text7")->text(),
+             QStringLiteral("2")); // acks are not counted
 }
 
 void TestEndToEnd::loopKeepsDisplayShowingText()

@@ -22,8 +22,8 @@ QByteArray allBytes()
 bool openPort(MSComm &comm, int number)
 {
     return comm.setSettings(QStringLiteral("9600,N,8,1")) && comm.setInputLen(0)
-           && comm.setCommPort(qint16(number)) && comm.setPortOpen(true)
-           && comm.setDTREnable(false) && comm.setRTSEnable(false);
+           && comm.setCommPort(qint16(number)) && comm.setPortOpen(true) && comm.setDTREnable(false)
+           && comm.setRTSEnable(false);
 }
 
 } // namespace

@@ -60,7 +60,8 @@ void TestPortMap::publishedLinkNamesPort()
     QVERIFY2(publisher.publish(pty.slavePath(), 7), qPrintable(publisher.errorString()));
     QCOMPARE(publisher.number(), 7);
     QCOMPARE(ports::deviceFor(7), QFileInfo(pty.slavePath()).canonicalFilePath());
-    QCOMPARE(QFileInfo(ports::linkDirectory()).permissions() & (QFile::ReadOther | QFile::WriteOther),
+    QCOMPARE(QFileInfo(ports::linkDirectory()).permissions()
+                 & (QFile::ReadOther | QFile::WriteOther),
              QFile::Permissions());
 }
 

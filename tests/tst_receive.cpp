@@ -63,9 +63,11 @@ void TestReceive::cleanup()
 
 void TestReceive::bytesReachLogsAndCounts()
 {
-    m_peer->send("\x06\x15" "A");
+    m_peer->send("\x06\x15"
+                 "A");
     QTRY_COMPARE(m_hex->text(), QStringLiteral(" 6 15 41"));
-    QCOMPARE(m_ascii->text(), QStringLiteral(" \x06\x15" "A"));
+    QCOMPARE(m_ascii->text(), QStringLiteral(" \x06\x15"
+                                             "A"));
     QCOMPARE(m_nack->text(), QStringLiteral("1"));
     QCOMPARE(m_erro->text(), QStringLiteral("1"));
     QTest::qWait(50);
@@ -83,9 +85,15 @@ void TestReceive::echoFramesInOrder()
 {
     control<QCheckBox>(*m_form, "eco")->setChecked(true);
     control<QCheckBox>(*m_form, "Check1")->setChecked(true); // never affects the echo
-    m_peer->send("\x06" "ABC\x15\xA5");
-    QTRY_COMPARE(m_peer->received(),
-                 QByteArray("\xA5\x01" "A" "\xA5\x01" "B" "\xA5\x01" "C" "\xA5\x01\xA5"));
+    m_peer->send("\x06"
+                 "ABC\x15\xA5");
+    QTRY_COMPARE(m_peer->received(), QByteArray("\xA5\x01"
+                                                "A"
+                                                "\xA5\x01"
+                                                "B"
+                                                "\xA5\x01"
+                                                "C"
+                                                "\xA5\x01\xA5"));
     QCOMPARE(m_erro->text(), QStringLiteral("4"));
     QCOMPARE(m_nack->text(), QStringLiteral("1"));
 }

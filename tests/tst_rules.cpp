@@ -42,13 +42,16 @@ void TestRules::textFrame_data()
     QTest::newRow("sample, wrong length") << sample << true << QByteArray("\xA5\x28") + sampleBytes;
     QTest::newRow("empty") << QString() << false << QByteArray("\xA5\x00", 2);
     QTest::newRow("empty, wrong length") << QString() << true << QByteArray("\xA5\x01");
-    QTest::newRow("eighty") << QString::fromLatin1(eighty) << false << QByteArray("\xA5\x50") + eighty;
+    QTest::newRow("eighty") << QString::fromLatin1(eighty) << false
+                            << QByteArray("\xA5\x50") + eighty;
     QTest::newRow("eighty, wrong length")
         << QString::fromLatin1(eighty) << true << QByteArray("\xA5\x51") + eighty;
     QTest::newRow("ordinal is one byte") << QStringLiteral("1º") << false
-                                         << QByteArray("\xA5\x02" "1\xBA");
+                                         << QByteArray("\xA5\x02"
+                                                       "1\xBA");
     QTest::newRow("line break is CR LF") << QStringLiteral("a\r\nb") << false
-                                         << QByteArray("\xA5\x04" "a\r\nb");
+                                         << QByteArray("\xA5\x04"
+                                                       "a\r\nb");
     QTest::newRow("blanks kept") << QStringLiteral("  ") << false << QByteArray("\xA5\x02  ");
     QTest::newRow("missing character") << QStringLiteral("ł") << false << QByteArray("\xA5\x01?");
 }

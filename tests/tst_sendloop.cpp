@@ -40,7 +40,10 @@ private slots:
 
 private:
     void open();
-    void click(const char *name) { QTest::mouseClick(control<QPushButton>(*m_form, name), Qt::LeftButton); }
+    void click(const char *name)
+    {
+        QTest::mouseClick(control<QPushButton>(*m_form, name), Qt::LeftButton);
+    }
     QMessageBox *notice() { return m_form->findChild<QMessageBox *>(QStringLiteral("notice")); }
 
     RuntimeDir m_runtime;
@@ -209,7 +212,7 @@ void TestSendLoop::reopenStopsLoop()
     const qsizetype atClose = m_peer->received().size();
     QTest::qWait(150);
     QVERIFY(m_peer->received().size() - atClose <= 16); // only what the system already had
-    QVERIFY(!notice()->isVisible()); // no write met the closed port
+    QVERIFY(!notice()->isVisible());                    // no write met the closed port
 
     open();
     click("Command7");

@@ -9,8 +9,8 @@
 class DropTarget : public TextBox
 {
 public:
-    using TextBox::TextBox;
     using TextBox::insertFromMimeData;
+    using TextBox::TextBox;
 };
 
 class TestTextBox : public QObject
@@ -70,7 +70,7 @@ void TestTextBox::logAppendKeepsText()
     TextBox box(TextBox::Mode::Log);
     box.setText(QStringLiteral(" 6"));
     box.setText(QStringLiteral(" 6 15"));
-    QCOMPARE(box.text(), QStringLiteral(" 6 15")); // at once
+    QCOMPARE(box.text(), QStringLiteral(" 6 15"));                      // at once
     QTRY_COMPARE(box.document()->toRawText(), QStringLiteral(" 6 15")); // by the next frame
     box.setText(QStringLiteral(" 41"));
     QCOMPARE(box.document()->toRawText(), QStringLiteral(" 41"));
@@ -158,7 +158,8 @@ void TestTextBox::userEditOfLogKeepsControls()
     TextBox box(TextBox::Mode::Log);
     box.show();
     box.setText(QStringLiteral(" \x06"));
-    box.setText(QStringLiteral(" \x06") + QChar(u'\0')); // typing comes before the screen catches up
+    box.setText(QStringLiteral(" \x06")
+                + QChar(u'\0')); // typing comes before the screen catches up
     box.moveCursor(QTextCursor::End);
     QTest::keyClicks(&box, QStringLiteral("z"));
     QCOMPARE(box.text(), QStringLiteral(" \x06") + QChar(u'\0') + QStringLiteral("z"));

@@ -49,13 +49,17 @@ void TestWin1252::encode_data()
     QTest::newRow("ascii") << QStringLiteral("Abc 12") << QByteArray("Abc 12");
     QTest::newRow("ordinal") << QStringLiteral("1º") << QByteArray("1\xBA");
     QTest::newRow("euro") << QStringLiteral("€") << QByteArray("\x80");
-    QTest::newRow("accents") << QStringLiteral("Código não") << QByteArray("C\xF3" "digo n\xE3o");
+    QTest::newRow("accents") << QStringLiteral("Código não")
+                             << QByteArray("C\xF3"
+                                           "digo n\xE3o");
     QTest::newRow("crlf") << QStringLiteral("a\r\nb") << QByteArray("a\r\nb");
     QTest::newRow("nul") << QString(QChar(u'\0')) << QByteArray(1, '\0');
-    QTest::newRow("nbsp kept") << QStringLiteral("a\u00A0b") << QByteArray("a\xA0" "b");
+    QTest::newRow("nbsp kept") << QStringLiteral("a\u00A0b")
+                               << QByteArray("a\xA0"
+                                             "b");
     QTest::newRow("outside the code page") << QStringLiteral("łŁ") << QByteArray("??");
-    QTest::newRow("surrogate pair is one character") << QStringLiteral("a\U0001F600b")
-                                                     << QByteArray("a?b");
+    QTest::newRow("surrogate pair is one character")
+        << QStringLiteral("a\U0001F600b") << QByteArray("a?b");
     QTest::newRow("lone surrogate") << QString(QChar(char16_t(0xD800))) << QByteArray("?");
     QTest::newRow("curly quotes") << QStringLiteral("“x”") << QByteArray("\x93x\x94");
 }

@@ -150,8 +150,8 @@ void TestWindow::controls()
     auto *w = m_form->findChild<QWidget *>(name);
     QVERIFY(w);
     QCOMPARE(textOf(w), text);
-    QCOMPARE(w->geometry(), QRect(twips.x() / 15, twips.y() / 15, twips.width() / 15,
-                                  twips.height() / 15));
+    QCOMPARE(w->geometry(),
+             QRect(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15));
     if (auto *b = qobject_cast<QPushButton *>(w)) {
         QVERIFY(!b->isDefault());
         QVERIFY(!b->autoDefault());
@@ -224,7 +224,7 @@ QStringList TestWindow::tabCycle(int presses)
 void TestWindow::tabOrder()
 {
     QCOMPARE(tabCycle(4), (QStringList{QStringLiteral("CMDInicializar"), QStringLiteral("Text5"),
-                                      QStringLiteral("CMDInicializar"), QStringLiteral("Text5")}));
+                                       QStringLiteral("CMDInicializar"), QStringLiteral("Text5")}));
     open();
     control<QWidget>(*m_form, "eco")->setFocus();
     const QStringList expected = {
@@ -310,8 +310,9 @@ void TestWindow::openFails()
     QVERIFY(linkPort(6, plain.fileName()));
 
     control<QLineEdit>(*m_form, "Text5")->setText(number);
-    const ModalSeen seen = answerModal(
-        [this] { QTest::mouseClick(control<QPushButton>(*m_form, "CMDInicializar"), Qt::LeftButton); });
+    const ModalSeen seen = answerModal([this] {
+        QTest::mouseClick(control<QPushButton>(*m_form, "CMDInicializar"), Qt::LeftButton);
+    });
     QVERIFY(seen.shown);
     QCOMPARE(seen.text, message);
     QCOMPARE(seen.title, frmPADCOM::kAppTitle);
@@ -327,8 +328,9 @@ void TestWindow::openBusyPortFails()
 {
     MSComm holder;
     QVERIFY(holder.setCommPort(1) && holder.setPortOpen(true));
-    const ModalSeen seen = answerModal(
-        [this] { QTest::mouseClick(control<QPushButton>(*m_form, "CMDInicializar"), Qt::LeftButton); });
+    const ModalSeen seen = answerModal([this] {
+        QTest::mouseClick(control<QPushButton>(*m_form, "CMDInicializar"), Qt::LeftButton);
+    });
     QCOMPARE(seen.text, QStringLiteral("Não Foi possivel iniciar a Porta Serial Numero 1."));
     QVERIFY(control<QGroupBox>(*m_form, "Inicia")->isVisible());
     holder.setPortOpen(false);
@@ -371,7 +373,8 @@ void TestWindow::portTableInTooltip()
     auto *text5 = control<QLineEdit>(*m_form, "Text5");
     QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), text5->mapToGlobal(QPoint(2, 2)));
     QApplication::sendEvent(text5, &help);
-    QVERIFY2(text5->toolTip().contains(QStringLiteral("1: ") + QFileInfo(m_peer->slavePath()).canonicalFilePath()),
+    QVERIFY2(text5->toolTip().contains(QStringLiteral("1: ")
+                                       + QFileInfo(m_peer->slavePath()).canonicalFilePath()),
              qPrintable(text5->toolTip()));
 }
 

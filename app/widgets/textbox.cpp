@@ -30,7 +30,9 @@ QString crlfLineBreaks(const QString &text)
 
 } // namespace
 
-TextBox::TextBox(Mode mode, QWidget *parent) : QPlainTextEdit(parent), m_mode(mode)
+TextBox::TextBox(Mode mode, QWidget *parent)
+    : QPlainTextEdit(parent)
+    , m_mode(mode)
 {
     setTabChangesFocus(true);
     setLineWrapMode(QPlainTextEdit::WidgetWidth);

@@ -18,7 +18,8 @@ std::chrono::nanoseconds monotonicNow()
     return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
 }
 
-PtyPeer::PtyPeer() : m_start(monotonicNow())
+PtyPeer::PtyPeer()
+    : m_start(monotonicNow())
 {
     char name[256] = {};
     if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {

@@ -37,8 +37,7 @@ inline ModalSeen answerModal(const std::function<void()> &action)
     return seen;
 }
 
-template<typename T>
-T *control(QWidget &window, const char *name)
+template<typename T> T *control(QWidget &window, const char *name)
 {
     return window.findChild<T *>(QLatin1String(name));
 }
