@@ -25,15 +25,9 @@ if [ "${1:-}" = "--alone" ]; then
   exit 0
 fi
 
-log=$(mktemp)
-run build/padsim >"$log" 2>&1 &
-sim=$!
-trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null; rm -f "$log"' EXIT
-for _ in $(seq 50); do
-  grep -q "porta" "$log" && break
-  sleep 0.1
-done
-cat "$log"
-port=$(sed -n 's/.*porta \([0-9]*\).*/\1/p' "$log" | head -n1)
+source scripts/lib.sh
+start_padsim run build/padsim
+trap stop_padsim EXIT
+cat "$sim_log"
 echo "In PADCOM, type ${port:-?} in \"Porta Serial Numero:\" and press \"Inicia a Porta Serial\"."
 run build/padcom

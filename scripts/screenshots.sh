@@ -6,16 +6,10 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 scripts/build.sh build
 
+source scripts/lib.sh
 runtime=$(mktemp -d)
 export XDG_RUNTIME_DIR=$runtime QT_QPA_PLATFORM=offscreen
-log=$runtime/padsim.log
-build/padsim --headless >"$log" 2>&1 &
-sim=$!
-trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null; rm -rf "$runtime"' EXIT
-for _ in $(seq 50); do
-  grep -q "porta" "$log" && break
-  sleep 0.1
-done
-port=$(sed -n 's/.*porta \([0-9]*\).*/\1/p' "$log" | head -n1)
+start_padsim build/padsim --headless
+trap 'stop_padsim; rm -rf "$runtime"' EXIT
 mkdir -p docs
 build/screenshot docs "$port"
