@@ -8,6 +8,7 @@
 #include "widgets/textbox.h"
 #include "widgets/wrapbutton.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QEvent>
@@ -202,8 +203,15 @@ void frmPADCOM::wire()
 void frmPADCOM::setCovered(bool covered)
 {
     // Hiding what the frame covers keeps it out of reach of Tab, Enter, Space and the mouse.
+    // The focus goes to the first control of what is now shown: left to the toolkit, it
+    // would fall on the next control after the hidden button, "Reiniciar a Porta Serial",
+    // and a second Enter would close the port just opened.
+    QWidget *hidden = covered ? m_work : Inicia;
+    const bool hadFocus = hidden->isAncestorOf(QApplication::focusWidget());
     m_work->setVisible(!covered);
     Inicia->setVisible(covered);
+    if (hadFocus)
+        (covered ? static_cast<QWidget *>(Text5) : Command3)->setFocus();
 }
 
 void frmPADCOM::notify(const QString &message)

@@ -225,7 +225,11 @@ void TestWindow::tabOrder()
 {
     QCOMPARE(tabCycle(4), (QStringList{QStringLiteral("CMDInicializar"), QStringLiteral("Text5"),
                                        QStringLiteral("CMDInicializar"), QStringLiteral("Text5")}));
-    open();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return); // the keyboard opens the port
+    QVERIFY(m_form->comm().PortOpen());
+    // The focus starts the working controls' order, not on "Reiniciar a Porta Serial".
+    QCOMPARE(QApplication::focusWidget(), control<QWidget>(*m_form, "Command3"));
     control<QWidget>(*m_form, "eco")->setFocus();
     const QStringList expected = {
         QStringLiteral("Command3"), QStringLiteral("Command1"), QStringLiteral("Command2"),
@@ -236,6 +240,11 @@ void TestWindow::tabOrder()
         QStringLiteral("eco"),
     };
     QCOMPARE(tabCycle(int(expected.size())), expected);
+
+    control<QWidget>(*m_form, "Command8")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    QVERIFY(!m_form->comm().PortOpen());
+    QCOMPARE(QApplication::focusWidget(), control<QWidget>(*m_form, "Text5"));
 }
 
 void TestWindow::limpar()

@@ -2,7 +2,8 @@
 
 #include <QPushButton>
 
-// A push button whose caption wraps inside it, as the classic toolkit's buttons did.
+// A push button whose caption wraps inside it, as the classic toolkit's buttons did, and
+// which Enter presses when it has the focus (there is no default button).
 class WrapButton : public QPushButton
 {
     Q_OBJECT
@@ -16,4 +17,5 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 };
