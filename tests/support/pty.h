@@ -28,6 +28,7 @@ public:
     ~PtyPeer() override;
 
     bool isOpen() const { return m_master >= 0; }
+    int masterFd() const { return m_master; }
     QString slavePath() const { return m_slavePath; }
     termios slaveTermios() const;
 
