@@ -57,7 +57,7 @@ frmPADCOM::frmPADCOM(QWidget *parent)
     MSComm1.setObjectName(QStringLiteral("MSComm1"));
     createControls();
     fitFont();
-    setTabOrder();
+    applyTabOrder();
     wire();
     setCovered(true);
     Text5->setFocus();
@@ -172,7 +172,7 @@ void frmPADCOM::fitFont()
     }
 }
 
-void frmPADCOM::setTabOrder()
+void frmPADCOM::applyTabOrder()
 {
     // The designed sequence; labels and the frame take no focus and drop out of it.
     const std::array<QWidget *, 18> order = {

@@ -55,7 +55,7 @@ public:
 private:
     void createControls();
     void fitFont();
-    void setTabOrder();
+    void applyTabOrder();
     void wire();
     void setCovered(bool covered);
     void write(const QByteArray &frame);

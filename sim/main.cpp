@@ -15,6 +15,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <sys/socket.h>
 #include <unistd.h>

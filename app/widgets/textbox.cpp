@@ -151,7 +151,6 @@ void TextBox::onContentsChange(int position, int removed, int added)
         return;
     }
     m_text = next;
-    emit textEdited();
 }
 
 qsizetype TextBox::roomFor() const

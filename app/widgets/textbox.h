@@ -34,9 +34,6 @@ public:
     static QString render(QStringView text, Mode mode);
     static QString unrender(QStringView shown);
 
-signals:
-    void textEdited();
-
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void inputMethodEvent(QInputMethodEvent *event) override;
