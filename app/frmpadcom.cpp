@@ -22,7 +22,7 @@
 
 namespace {
 
-// Positions and sizes are kept in twips, as designed: 15 twips to a pixel at 96 DPI.
+// The layout is drawn up in twips (1/1440 inch): 15 twips to a pixel at 96 DPI.
 constexpr int kTwipsPerPixel = 15;
 
 QRect twips(int left, int top, int width, int height)
@@ -156,7 +156,7 @@ bool frmPADCOM::captionsFit() const
 
 void frmPADCOM::fitFont()
 {
-    // The designed sizes suit a font of about 8 points (11 px at 96 DPI). Where the
+    // The control sizes suit a font of about 8 points (11 px at 96 DPI). Where the
     // platform's font is wider than that, take its condensed face, then smaller sizes,
     // until every caption shows whole: a clipped caption is worse than a smaller one.
     const QFont base = font();
@@ -174,7 +174,7 @@ void frmPADCOM::fitFont()
 
 void frmPADCOM::applyTabOrder()
 {
-    // The designed sequence; labels and the frame take no focus and drop out of it.
+    // The tab sequence; labels and the frame take no focus and drop out of it.
     const std::array<QWidget *, 18> order = {
         Command3, Command1, Command2, Text1,          Command4, Command5, Command6, Text2, Text3,
         Command7, Text4,    Check1,   CMDInicializar, Text5,    Command8, Text7,    Text6, eco,

@@ -28,7 +28,7 @@ public:
 
     explicit frmPADCOM(QWidget *parent = nullptr);
 
-    // Whether every caption of the window shows whole in its control's designed size.
+    // Whether every caption of the window shows whole in its control's fixed size.
     bool captionsFit() const;
 
     qint16 loopOn() const { return LoopOn; }

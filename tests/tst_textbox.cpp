@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QInputMethodEvent>
 #include <QMimeData>
 #include <QTest>
 
@@ -27,6 +28,7 @@ private slots:
     void enterNeedsRoomForTwo();
     void pasteCutToRoom();
     void undoRespectsLimit();
+    void inputMethodRespectsLimit();
     void userEditOfLogKeepsControls();
 };
 
@@ -151,6 +153,21 @@ void TestTextBox::undoRespectsLimit()
     box.undo();
     QVERIFY(box.text().size() <= 4);
     QCOMPARE(box.text(), box.document()->toRawText());
+}
+
+void TestTextBox::inputMethodRespectsLimit()
+{
+    TextBox box(TextBox::Mode::Lines);
+    box.setMaxLength(3);
+    box.show();
+    QTest::keyClicks(&box, QStringLiteral("ab"));
+    QInputMethodEvent commit;
+    commit.setCommitString(QStringLiteral("cd"));
+    QApplication::sendEvent(&box, &commit);
+    QCOMPARE(box.text(), QStringLiteral("ab"));
+    QTRY_COMPARE(box.document()->toRawText(), QStringLiteral("ab"));
+    QTest::keyClicks(&box, QStringLiteral("c"));
+    QCOMPARE(box.text(), QStringLiteral("abc"));
 }
 
 void TestTextBox::userEditOfLogKeepsControls()

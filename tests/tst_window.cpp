@@ -109,7 +109,7 @@ void TestWindow::controls_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("text");
-    QTest::addColumn<QRect>("twips"); // left, top, width, height, as designed
+    QTest::addColumn<QRect>("twips"); // left, top, width, height
 
     auto row = [](const char *name, const QString &text, int l, int t, int w, int h) {
         QTest::newRow(name) << QString::fromLatin1(name) << text << QRect(l, t, w, h);

@@ -141,12 +141,21 @@ void TextBox::onContentsChange(int position, int removed, int added)
             next = unrender(shown) + m_pendingTail;
     }
     if (m_maxLength > 0 && win1252::length(next) > m_maxLength) {
-        // Whatever way the text came in, the limit holds: undo the change.
+        // Whatever way the text came in (undo, drag, input method), the limit holds: the
+        // text keeps its last value and the screen is put back once the document is done
+        // with this change.
         const int cursor = textCursor().position();
-        display(m_text);
-        QTextCursor c = textCursor();
-        c.setPosition(std::min(cursor, document()->characterCount() - 1));
-        setTextCursor(c);
+        QMetaObject::invokeMethod(
+            this,
+            [this, cursor] {
+                m_updating = true;
+                setPlainText(render(m_text, m_mode));
+                m_updating = false;
+                QTextCursor c = textCursor();
+                c.setPosition(std::min(cursor, document()->characterCount() - 1));
+                setTextCursor(c);
+            },
+            Qt::QueuedConnection);
         QApplication::beep();
         return;
     }
