@@ -164,7 +164,7 @@ int main(int argc, char *argv[])
     std::thread feeder([&] {
         pollfd pfd{peer.masterFd(), POLLOUT, 0};
         qsizetype offset = 0;
-        while (clock.elapsed() < floodSeconds * 1000) {
+        while (clock.elapsed() < qint64(floodSeconds) * 1000) {
             if (::poll(&pfd, 1, 50) <= 0)
                 continue;
             const ssize_t n
@@ -175,7 +175,7 @@ int main(int argc, char *argv[])
             }
         }
     });
-    while (clock.elapsed() < floodSeconds * 1000)
+    while (clock.elapsed() < qint64(floodSeconds) * 1000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     feeder.join();
     sent = sentBytes;

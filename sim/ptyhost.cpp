@@ -14,7 +14,7 @@ using namespace std::chrono_literals;
 namespace {
 constexpr qsizetype kReadChunk = 4096;
 // A far end that never reads: replies beyond this are dropped, as a full line would.
-constexpr qsizetype kMaxPendingWrite = 64 * 1024;
+constexpr qsizetype kMaxPendingWrite = qsizetype(64) * 1024;
 } // namespace
 
 PtyHost::PtyHost(QObject *parent)

@@ -179,12 +179,11 @@ void TextBox::insertModelText(const QString &text)
         qsizetype units = 0;
         qsizetype chars = 0;
         while (units < insert.size()) {
-            qsizetype step = 1;
-            if (insert[units] == u'\r' && units + 1 < insert.size() && insert[units + 1] == u'\n')
-                step = 2;
-            else if (insert[units].isHighSurrogate() && units + 1 < insert.size())
-                step = 2;
-            const qsizetype cost = insert[units] == u'\r' && step == 2 ? 2 : 1;
+            const bool pair = units + 1 < insert.size();
+            const bool crlf = pair && insert[units] == u'\r' && insert[units + 1] == u'\n';
+            const bool surrogates = pair && insert[units].isHighSurrogate();
+            const qsizetype step = crlf || surrogates ? 2 : 1;
+            const qsizetype cost = crlf ? 2 : 1;
             if (chars + cost > room)
                 break;
             chars += cost;
