@@ -43,10 +43,7 @@ void TestReceive::initTestCase()
 
 void TestReceive::init()
 {
-    m_peer = std::make_unique<PtyPeer>();
-    QVERIFY(linkPort(1, m_peer->slavePath()));
-    m_form = std::make_unique<frmPADCOM>();
-    m_form->show();
+    QVERIFY(startWindowOnPty(m_peer, m_form));
     m_ascii = control<TextBox>(*m_form, "Text2");
     m_hex = control<TextBox>(*m_form, "Text3");
     m_nack = control<QLineEdit>(*m_form, "Text6");

@@ -60,10 +60,7 @@ void TestSendLoop::initTestCase()
 
 void TestSendLoop::init()
 {
-    m_peer = std::make_unique<PtyPeer>();
-    QVERIFY(linkPort(1, m_peer->slavePath()));
-    m_form = std::make_unique<frmPADCOM>();
-    m_form->show();
+    QVERIFY(startWindowOnPty(m_peer, m_form));
     m_text1 = control<TextBox>(*m_form, "Text1");
     m_rate = control<QLineEdit>(*m_form, "Text4");
 }

@@ -83,10 +83,7 @@ void TestWindow::initTestCase()
 
 void TestWindow::init()
 {
-    m_peer = std::make_unique<PtyPeer>();
-    QVERIFY(linkPort(1, m_peer->slavePath()));
-    m_form = std::make_unique<frmPADCOM>();
-    m_form->show();
+    QVERIFY(startWindowOnPty(m_peer, m_form));
     QApplication::setActiveWindow(m_form.get());
     QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
 }

@@ -1,12 +1,14 @@
 #pragma once
 
+#include "app/frmpadcom.h"
+#include "support/pty.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 #include <functional>
-
-class frmPADCOM;
+#include <memory>
 
 // What a modal message box showed before the test answered it.
 struct ModalSeen
@@ -40,4 +42,15 @@ inline ModalSeen answerModal(const std::function<void()> &action)
 template<typename T> T *control(QWidget &window, const char *name)
 {
     return window.findChild<T *>(QLatin1String(name));
+}
+
+// A fresh pseudo-terminal published as port 1, and PADCOM's window shown beside it.
+inline bool startWindowOnPty(std::unique_ptr<PtyPeer> &peer, std::unique_ptr<frmPADCOM> &form)
+{
+    peer = std::make_unique<PtyPeer>();
+    if (!peer->isOpen() || !linkPort(1, peer->slavePath()))
+        return false;
+    form = std::make_unique<frmPADCOM>();
+    form->show();
+    return true;
 }
