@@ -45,6 +45,8 @@ void quitOnSignals(QObject *context)
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
     ::sigaction(SIGHUP, &sa, nullptr);
+    // A reader of the printed display that goes away must not end us before the link goes.
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
 QString displayText(const LcdDevice &d)
