@@ -4,6 +4,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
-scripts/build.sh build
+scripts/build.sh default
 build/bench/bench_loop "${1:-100}"
 build/bench/bench_monitor "${2:-10}"

@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# Configures and builds one build tree: scripts/build.sh <dir> [cmake options...]
+# Configures and builds one of the CMake presets: scripts/build.sh <default|ci|asan>
 set -euo pipefail
 cd "$(dirname "$0")/.."
-dir=$1
-shift
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-cmake --build "$dir" --parallel "$(nproc)"
+cmake --preset "$1" >/dev/null
+cmake --build --preset "$1" --parallel "$(nproc)"

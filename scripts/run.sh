@@ -9,7 +9,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   extra=(xvfb xauth)
 fi
 scripts/deps.sh "${extra[@]}"
-scripts/build.sh build
+scripts/build.sh default
 
 run() {
   if [ ${#extra[@]} -gt 0 ]; then

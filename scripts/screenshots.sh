@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
-scripts/build.sh build
+scripts/build.sh default
 
 source scripts/lib.sh
 runtime=$(mktemp -d)
