@@ -134,13 +134,17 @@ std::chrono::nanoseconds MSComm::now() const
     return std::chrono::nanoseconds(m_clock.nsecsElapsed());
 }
 
+qsizetype MSComm::aheadOfWire(std::chrono::nanoseconds t) const
+{
+    // Bytes Qt still holds are on their way too; a far end that stopped reading shows here.
+    return std::max<qsizetype>(m_line.pending(t), m_port.bytesToWrite());
+}
+
 qsizetype MSComm::OutBufferCount() const
 {
     if (m_state != PortState::Open)
         return 0;
-    // Bytes Qt still holds are on their way too; a far end that stopped reading shows here.
-    const qsizetype handedOver = std::max<qsizetype>(m_line.pending(now()), m_port.bytesToWrite());
-    return m_txQueue.size() + handedOver;
+    return m_txQueue.size() + aheadOfWire(now());
 }
 
 qsizetype MSComm::InBufferCount() const
@@ -172,8 +176,7 @@ void MSComm::pumpTx()
     if (m_state != PortState::Open || m_txQueue.isEmpty())
         return;
     const auto t = now();
-    const qsizetype ahead = std::max<qsizetype>(m_line.pending(t), m_port.bytesToWrite());
-    const qsizetype room = kWireWindow - ahead;
+    const qsizetype room = kWireWindow - aheadOfWire(t);
     if (room > 0) {
         const qsizetype n = std::min(room, m_txQueue.size());
         m_port.write(m_txQueue.constData(), n);

@@ -76,6 +76,8 @@ private:
     bool fail(const QString &reason);
     void shutDown(PortState next);
     std::chrono::nanoseconds now() const;
+    // Bytes handed to the system that the line has not carried yet.
+    qsizetype aheadOfWire(std::chrono::nanoseconds t) const;
 
     // At most this many bytes are handed to the system ahead of the wire, so that a stop
     // silences the line within the transmit buffer's time, never the kernel's.

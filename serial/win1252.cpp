@@ -12,6 +12,11 @@ constexpr std::array<char16_t, 32> kHigh = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
+constexpr char16_t kPictureBase = 0x2400; // U+2400 pictures NUL
+constexpr char16_t kPictureCount = 0x20;
+constexpr char16_t kDel = 0x7F;
+constexpr char16_t kPictureDel = 0x2421;
+
 char encodeOne(char32_t cp)
 {
     if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF))
@@ -60,6 +65,24 @@ QByteArray encode(QStringView text)
     out.reserve(text.size());
     forEachCodePoint(text, [&out](char32_t cp) { out.append(encodeOne(cp)); });
     return out;
+}
+
+QChar controlPicture(QChar c)
+{
+    if (c.unicode() < kPictureCount)
+        return QChar(char16_t(kPictureBase + c.unicode()));
+    if (c.unicode() == kDel)
+        return QChar(kPictureDel);
+    return c;
+}
+
+QChar fromControlPicture(QChar c)
+{
+    if (c.unicode() >= kPictureBase && c.unicode() < kPictureBase + kPictureCount)
+        return QChar(char16_t(c.unicode() - kPictureBase));
+    if (c.unicode() == kPictureDel)
+        return QChar(kDel);
+    return c;
 }
 
 qsizetype length(QStringView text)

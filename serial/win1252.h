@@ -21,4 +21,9 @@ QByteArray encode(QStringView text);
 // Number of characters as the line counts them: code points, not UTF-16 units.
 qsizetype length(QStringView text);
 
+// Control characters have no glyph: C0 and DEL are shown as Unicode control pictures
+// (U+2400-U+241F, U+2421); every other character stands for itself. And back.
+QChar controlPicture(QChar c);
+QChar fromControlPicture(QChar c);
+
 } // namespace win1252

@@ -55,10 +55,8 @@ QString displayText(const LcdDevice &d)
     QString out = edge + u'\n';
     for (int row = 0; row < 2; ++row) {
         QString line = win1252::decode(d.line(row));
-        for (QChar &c : line) {
-            if (c.unicode() < 0x20)
-                c = QChar(char16_t(0x2400 + c.unicode()));
-        }
+        for (QChar &c : line)
+            c = win1252::controlPicture(c);
         out += u'|' + line + QStringLiteral("|\n");
     }
     return out + edge

@@ -44,9 +44,7 @@ protected:
                 const QRect cell(kMargin + col * kCellW, kMargin + row * (kCellH + kGap),
                                  kCellW - 1, kCellH);
                 p.fillRect(cell, QColor(0x8c, 0xba, 0x32));
-                QChar c = win1252::toUnicode(uchar(line[col]));
-                if (c.unicode() < 0x20)
-                    c = QChar(char16_t(0x2400 + c.unicode()));
+                const QChar c = win1252::controlPicture(win1252::toUnicode(uchar(line[col])));
                 p.setPen(QColor(0x12, 0x1c, 0x08));
                 p.drawText(cell, Qt::AlignCenter, QString(c));
                 const uchar address = uchar(row == 0 ? col : LcdDevice::kLine2 + col);

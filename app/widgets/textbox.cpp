@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr char16_t kPictureBase = 0x2400; // Unicode control pictures: U+2400 is NUL
-constexpr char16_t kPictureDel = 0x2421;
 constexpr char16_t kReplacement = 0xFFFD;
 constexpr std::chrono::milliseconds kFrame{16};
 
@@ -54,15 +52,11 @@ QString TextBox::render(QStringView text, Mode mode)
         if (mode == Mode::Lines && c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
             out += QChar::ParagraphSeparator;
             ++i;
-        } else if (c < 0x20) {
-            out += QChar(char16_t(kPictureBase + c));
-        } else if (c == 0x7F) {
-            out += QChar(kPictureDel);
         } else if (mode == Mode::Log && c >= 0x80 && c < 0xA0) {
             // The five bytes Windows-1252 leaves undefined: no glyph of their own.
             out += QChar(kReplacement);
         } else {
-            out += QChar(c);
+            out += win1252::controlPicture(text[i]);
         }
     }
     return out;
@@ -76,12 +70,8 @@ QString TextBox::unrender(QStringView shown)
         const char16_t c = ch.unicode();
         if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator)
             out += QStringLiteral("\r\n");
-        else if (c >= kPictureBase && c < kPictureBase + 0x20)
-            out += QChar(char16_t(c - kPictureBase));
-        else if (c == kPictureDel)
-            out += QChar(char16_t(0x7F));
         else
-            out += ch;
+            out += win1252::fromControlPicture(ch);
     }
     return out;
 }
@@ -148,9 +138,7 @@ void TextBox::onContentsChange(int position, int removed, int added)
         QMetaObject::invokeMethod(
             this,
             [this, cursor] {
-                m_updating = true;
-                setPlainText(render(m_text, m_mode));
-                m_updating = false;
+                display(m_text);
                 QTextCursor c = textCursor();
                 c.setPosition(std::min(cursor, document()->characterCount() - 1));
                 setTextCursor(c);
