@@ -3,6 +3,7 @@
 #include "display/frames.h"
 #include "monitor/receive.h"
 #include "serial/portmap.h"
+#include "serial/portsetup.h"
 #include "serial/win1252.h"
 #include "widgets/clicklabel.h"
 #include "widgets/textbox.h"
@@ -232,8 +233,10 @@ void frmPADCOM::updatePortTip()
     const QList<ports::Entry> table = ports::table();
     QStringList lines;
     for (const ports::Entry &e : table) {
-        lines
-            << (e.published ? tr("%1: %2 (publicada)") : tr("%1: %2")).arg(e.number).arg(e.device);
+        lines << (!e.problem.isEmpty()
+                      ? tr("%1: indisponível: %2").arg(QString::number(e.number), e.problem)
+                  : e.published ? tr("%1: %2 (publicada)").arg(QString::number(e.number), e.device)
+                                : tr("%1: %2").arg(QString::number(e.number), e.device));
     }
     Text5->setToolTip(lines.isEmpty() ? tr("Nenhuma porta serial encontrada.")
                                       : tr("Portas disponíveis:\n") + lines.join(u'\n'));
@@ -261,19 +264,16 @@ void frmPADCOM::Label5_Click()
 
 void frmPADCOM::CMDInicializar_Click()
 {
-    const auto port = ports::parseNumber(Text5->text());
-    const bool opened = MSComm1.setSettings(QStringLiteral("9600,N,8,1")) && MSComm1.setInputLen(0)
-                        && port && MSComm1.setCommPort(qint16(*port)) && MSComm1.setPortOpen(true);
-    if (opened && MSComm1.setDTREnable(false) && MSComm1.setRTSEnable(false)) {
+    const portsetup::Outcome outcome = portsetup::open(MSComm1, Text5->text());
+    if (outcome.opened) {
         setCovered(false);
         return;
     }
-    // A port left open behind the frame could never be opened again.
-    MSComm1.setPortOpen(false);
     QMessageBox box(QMessageBox::NoIcon, kAppTitle,
                     tr("Não Foi possivel iniciar a Porta Serial Numero ") + Text5->text()
                         + QStringLiteral("."),
                     QMessageBox::Ok, this);
+    box.setInformativeText(tr("Motivo: %1").arg(outcome.reason));
     box.exec();
 }
 
@@ -289,13 +289,15 @@ void frmPADCOM::Command8_Click()
 
 void frmPADCOM::onPortLost(const QString &device, const QString &reason)
 {
-    // Nothing more can reach the line; a loop left running would only fail at every tick.
+    // The window goes back to the closed port, as after "Reiniciar", but keeps the logs and
+    // counts: they are what the user needs to see about the loss.
     Timer1.setEnabled(false);
     LoopOn = 0;
-    notify(tr("A porta serial %1 deixou de responder (%2) e foi fechada.\n"
-              "Quando o dispositivo voltar, use \"Reiniciar a Porta Serial\" e depois "
-              "\"Inicia a Porta Serial\".")
-               .arg(device, reason));
+    setCovered(true);
+    notify(tr("A porta serial %1 (%2) foi fechada: %3.\n"
+              "Verifique o cabo e o dispositivo e use \"Inicia a Porta Serial\" para "
+              "abri-la de novo.")
+               .arg(QString::number(MSComm1.CommPort()), device, reason));
 }
 
 // ---- Display frames ----
@@ -357,9 +359,9 @@ void frmPADCOM::Command7_Click()
         Text1->setText(sendloop::kTestText);
     const auto rate = sendloop::parseRate(Text4->text());
     if (!rate) {
+        // One pass over the placeholders: typed text is never read as one.
         notify(tr("Taxa inválida: \"%1\". Digite um número inteiro de milissegundos, de 0 a %2.")
-                   .arg(Text4->text())
-                   .arg(sendloop::kMaxRate));
+                   .arg(Text4->text(), QString::number(sendloop::kMaxRate)));
         return;
     }
     Timer1.setInterval(*rate);

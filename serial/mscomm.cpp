@@ -1,13 +1,21 @@
 #include "mscomm.h"
 
 #include "portmap.h"
+#include "systemport.h"
 
 #include <algorithm>
+#include <thread>
 
 using namespace std::chrono_literals;
 
 MSComm::MSComm(QObject *parent)
+    : MSComm(std::make_unique<SystemPort>(), parent)
+{
+}
+
+MSComm::MSComm(std::unique_ptr<PortDevice> device, QObject *parent)
     : QObject(parent)
+    , m_device(std::move(device))
     , m_line(m_settings.byteTime())
 {
     m_clock.start();
@@ -16,14 +24,17 @@ MSComm::MSComm(QObject *parent)
     m_txTimer.setSingleShot(true);
     m_txTimer.setTimerType(Qt::PreciseTimer);
 
-    connect(&m_port, &QSerialPort::readyRead, this, &MSComm::scheduleEvent);
-    connect(&m_port, &QSerialPort::errorOccurred, this, &MSComm::onPortError);
+    connect(m_device.get(), &PortDevice::readyRead, this, &MSComm::scheduleEvent);
+    connect(m_device.get(), &PortDevice::failed, this, &MSComm::onDeviceFailed);
     connect(&m_eventTimer, &QTimer::timeout, this, &MSComm::raiseEvent);
     connect(&m_txTimer, &QTimer::timeout, this, &MSComm::pumpTx);
 }
 
 MSComm::~MSComm()
 {
+    // Ending the program does not cut the frame on the line either.
+    if (m_state == PortState::Open)
+        finishLine();
     shutDown(PortState::Closed);
 }
 
@@ -38,11 +49,8 @@ bool MSComm::setSettings(const QString &settings)
     const auto parsed = LineSettings::parse(settings);
     if (!parsed)
         return fail(tr("Configuração inválida: \"%1\"").arg(settings));
-    if (m_state == PortState::Open
-        && !(m_port.setBaudRate(parsed->baudRate) && m_port.setParity(parsed->parity)
-             && m_port.setDataBits(parsed->dataBits) && m_port.setStopBits(parsed->stopBits))) {
-        return fail(m_port.errorString());
-    }
+    if (m_state == PortState::Open && !m_device->apply(*parsed))
+        return fail(m_device->errorString());
     m_settings = *parsed;
     m_line.setByteTime(m_settings.byteTime());
     return true;
@@ -61,7 +69,7 @@ bool MSComm::setCommPort(qint16 port)
     if (m_state == PortState::Open)
         return fail(tr("A porta está aberta"));
     if (port < 1 || port > ports::kMaxPortNumber)
-        return fail(tr("Número de porta inválido: %1").arg(port));
+        return fail(tr("os números de porta vão de 1 a %1.").arg(ports::kMaxPortNumber));
     m_commPort = port;
     return true;
 }
@@ -69,64 +77,50 @@ bool MSComm::setCommPort(qint16 port)
 bool MSComm::setPortOpen(bool open)
 {
     if (!open) {
+        if (m_state == PortState::Open)
+            finishLine();
         shutDown(PortState::Closed);
         return true;
     }
     if (m_state == PortState::Open)
         return fail(tr("A porta já está aberta"));
 
-    const auto device = ports::deviceFor(m_commPort);
-    if (!device)
-        return fail(tr("A porta %1 não existe").arg(m_commPort));
-
-    m_port.setPortName(*device);
-    m_port.setBaudRate(m_settings.baudRate);
-    m_port.setParity(m_settings.parity);
-    m_port.setDataBits(m_settings.dataBits);
-    m_port.setStopBits(m_settings.stopBits);
-    m_port.setFlowControl(QSerialPort::NoFlowControl);
-    // Qt reads no further ahead than the receive buffer; the rest waits in the system.
-    m_port.setReadBufferSize(kInBufferSize);
-    if (!m_port.open(QIODevice::ReadWrite)) {
-        const QString reason = m_port.errorString();
-        m_port.clearError();
-        return fail(reason);
-    }
+    const ports::Lookup port = ports::lookup(m_commPort);
+    if (!port.usable())
+        return fail(port.problem);
+    if (!m_device->open(port.device, m_settings))
+        return fail(m_device->errorString());
+    m_deviceName = port.device;
     m_state = PortState::Open;
     m_commEvent = 0;
-    m_txQueue.clear();
+    m_held.clear();
+    m_heldBytes = 0;
     m_line.reset();
-    if (m_port.bytesAvailable() > 0)
+    // Lines set while the port was closed take effect now; the caller may change them next.
+    if (!m_device->setDataTerminalReady(m_dtr) || !m_device->setRequestToSend(m_rts)) {
+        const QString reason = m_device->errorString();
+        shutDown(PortState::Closed);
+        return fail(reason);
+    }
+    if (m_device->bytesAvailable() > 0)
         scheduleEvent();
     return true;
-}
-
-bool MSComm::setLine(bool (QSerialPort::*setter)(bool), bool enable)
-{
-    if (m_state != PortState::Open)
-        return true; // takes effect with the open
-    if ((m_port.*setter)(enable))
-        return true;
-    // A pseudo-terminal has no modem lines: nothing to switch, and not a failure.
-    if (m_port.error() == QSerialPort::UnsupportedOperationError) {
-        m_port.clearError();
-        return true;
-    }
-    const QString reason = m_port.errorString();
-    m_port.clearError();
-    return fail(reason);
 }
 
 bool MSComm::setDTREnable(bool enable)
 {
     m_dtr = enable;
-    return setLine(&QSerialPort::setDataTerminalReady, enable);
+    if (m_state == PortState::Open && !m_device->setDataTerminalReady(enable))
+        return fail(m_device->errorString());
+    return true;
 }
 
 bool MSComm::setRTSEnable(bool enable)
 {
     m_rts = enable;
-    return setLine(&QSerialPort::setRequestToSend, enable);
+    if (m_state == PortState::Open && !m_device->setRequestToSend(enable))
+        return fail(m_device->errorString());
+    return true;
 }
 
 std::chrono::nanoseconds MSComm::now() const
@@ -136,20 +130,19 @@ std::chrono::nanoseconds MSComm::now() const
 
 qsizetype MSComm::aheadOfWire(std::chrono::nanoseconds t) const
 {
-    // Bytes Qt still holds are on their way too; a far end that stopped reading shows here.
-    return std::max<qsizetype>(m_line.pending(t), m_port.bytesToWrite());
+    return std::max<qsizetype>(m_line.pending(t), m_device->bytesForLine());
 }
 
 qsizetype MSComm::OutBufferCount() const
 {
     if (m_state != PortState::Open)
         return 0;
-    return m_txQueue.size() + aheadOfWire(now());
+    return m_heldBytes + aheadOfWire(now());
 }
 
 qsizetype MSComm::InBufferCount() const
 {
-    return m_state == PortState::Open ? std::min(m_port.bytesAvailable(), qint64(kInBufferSize))
+    return m_state == PortState::Open ? std::min(m_device->bytesAvailable(), qint64(kInBufferSize))
                                       : 0;
 }
 
@@ -166,27 +159,60 @@ MSComm::OutputResult MSComm::Output(const QByteArray &bytes)
             m_eventTimer.start();
         return OutputResult::BufferFull;
     }
-    m_txQueue.append(bytes);
+    if (bytes.isEmpty())
+        return OutputResult::Queued;
+    m_held.append(bytes);
+    m_heldBytes += bytes.size();
     pumpTx();
     return OutputResult::Queued;
 }
 
 void MSComm::pumpTx()
 {
-    if (m_state != PortState::Open || m_txQueue.isEmpty())
-        return;
-    const auto t = now();
-    const qsizetype room = kWireWindow - aheadOfWire(t);
-    if (room > 0) {
-        const qsizetype n = std::min(room, m_txQueue.size());
-        m_port.write(m_txQueue.constData(), n);
-        m_txQueue.remove(0, n);
-        m_line.handOver(n, t);
+    while (m_state == PortState::Open && !m_held.isEmpty()) {
+        const auto t = now();
+        const qsizetype ahead = aheadOfWire(t);
+        if (ahead > kHandOverAt) {
+            // Come back when the line is about to run dry of what it has.
+            const auto wait
+                = std::max<std::chrono::nanoseconds>(m_line.untilPendingAtMost(kHandOverAt, t),
+                                                     (ahead - kHandOverAt) * m_line.byteTime());
+            m_txTimer.start(
+                std::max(std::chrono::duration_cast<std::chrono::milliseconds>(wait), 1ms));
+            return;
+        }
+        const QByteArray frame = m_held.takeFirst();
+        m_heldBytes -= frame.size();
+        if (!m_device->write(frame)) {
+            onDeviceFailed(PortDevice::Failure::WriteFailed, m_device->errorString());
+            return;
+        }
+        m_line.handOver(frame.size(), t);
     }
-    if (!m_txQueue.isEmpty()) {
-        const auto wait = m_line.untilPendingAtMost(kWireWindow / 2, t);
-        m_txTimer.start(std::max(std::chrono::duration_cast<std::chrono::milliseconds>(wait), 1ms));
+}
+
+void MSComm::finishLine()
+{
+    // Frames not yet handed over are dropped whole; the one on the line is let finish, so
+    // the far end never sees half a frame followed by whatever comes after the next open.
+    m_txTimer.stop();
+    m_held.clear();
+    m_heldBytes = 0;
+    const auto start = now();
+    for (;;) {
+        const auto t = now();
+        const qsizetype ahead = aheadOfWire(t);
+        if (ahead == 0)
+            return;
+        if (t - start >= kMaxDrain)
+            break;
+        const auto step = std::clamp<std::chrono::nanoseconds>(ahead * m_line.byteTime(), 100us,
+                                                               kMaxDrain - (t - start));
+        std::this_thread::sleep_for(step);
     }
+    // A line that does not drain (held by flow control, a stuck adapter) must not hold the
+    // window: what is left is discarded.
+    m_device->discardOutput();
 }
 
 QByteArray MSComm::Input()
@@ -195,7 +221,7 @@ QByteArray MSComm::Input()
         return {};
     const qsizetype limit
         = m_inputLen == 0 ? kInBufferSize : std::min<qsizetype>(m_inputLen, kInBufferSize);
-    return m_port.read(limit);
+    return m_device->read(limit);
 }
 
 void MSComm::scheduleEvent()
@@ -212,7 +238,7 @@ void MSComm::raiseEvent()
     if (m_txFullPending) {
         m_txFullPending = false;
         m_commEvent = comEventTxFull;
-    } else if (m_state == PortState::Open && m_port.bytesAvailable() > 0) {
+    } else if (m_state == PortState::Open && m_device->bytesAvailable() > 0) {
         m_commEvent = comEvReceive;
     } else {
         return;
@@ -222,27 +248,17 @@ void MSComm::raiseEvent()
     m_inHandler = false;
     // Whatever arrived meanwhile comes with the next event, after the event loop has had
     // its turn, so a flood never starves the window.
-    if (m_txFullPending || (m_state == PortState::Open && m_port.bytesAvailable() > 0))
+    if (m_txFullPending || (m_state == PortState::Open && m_device->bytesAvailable() > 0))
         m_eventTimer.start();
 }
 
-void MSComm::onPortError(QSerialPort::SerialPortError error)
+void MSComm::onDeviceFailed(PortDevice::Failure, const QString &reason)
 {
-    switch (error) {
-    case QSerialPort::NoError:
-    case QSerialPort::UnsupportedOperationError:
-    case QSerialPort::TimeoutError:
-    case QSerialPort::NotOpenError:
-        return;
-    default:
-        break;
-    }
     if (m_state != PortState::Open)
-        return; // a failed open reports through setPortOpen
-    // A vanished device leaves QSerialPort open, repeating the error as fast as it can:
-    // close at the first one and say it once.
-    const QString device = m_port.portName();
-    const QString reason = m_port.errorString();
+        return;
+    // A vanished device keeps failing as fast as it can: close at the first failure and
+    // say it once.
+    const QString device = m_deviceName;
     m_error = reason;
     shutDown(PortState::Lost);
     emit portLost(device, reason);
@@ -251,12 +267,11 @@ void MSComm::onPortError(QSerialPort::SerialPortError error)
 void MSComm::shutDown(PortState next)
 {
     m_txTimer.stop();
-    m_txQueue.clear();
+    m_held.clear();
+    m_heldBytes = 0;
     m_line.reset();
     m_txFullPending = false;
     m_eventTimer.stop();
-    if (m_port.isOpen())
-        m_port.close();
-    m_port.clearError();
+    m_device->close();
     m_state = next;
 }

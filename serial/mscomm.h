@@ -1,19 +1,24 @@
 #pragma once
 
 #include "linesettings.h"
+#include "portdevice.h"
 #include "txline.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
-#include <QSerialPort>
 #include <QTimer>
 
 #include <chrono>
+#include <memory>
 
 // The program's serial control: owns one port, raises OnComm on the UI thread when bytes
-// wait, hands them out in blocks of at most the receive buffer, and queues writes in a
-// bounded transmit buffer that drains at the line's own speed.
+// wait, hands them out in blocks of at most the receive buffer, and keeps a bounded
+// transmit buffer of whole frames. A frame reaches the system in one write, so its bytes
+// follow each other at the line's own speed whatever the window's thread is doing; the
+// control only decides when the next whole frame goes, keeping the line busy without
+// letting more than the transmit buffer wait.
 class MSComm : public QObject
 {
     Q_OBJECT
@@ -30,6 +35,8 @@ public:
     static constexpr qsizetype kOutBufferSize = 512;
 
     explicit MSComm(QObject *parent = nullptr);
+    // With another device than the system's ports (tests).
+    MSComm(std::unique_ptr<PortDevice> device, QObject *parent = nullptr);
     ~MSComm() override;
 
     // Each setter returns false on failure and leaves the reason in errorString().
@@ -43,8 +50,11 @@ public:
     bool setCommPort(qint16 port);
 
     bool PortOpen() const { return m_state == PortState::Open; }
+    // Closing lets the frame already handed to the system finish on the line (a tenth of a
+    // second at most at 9600 baud) and drops, whole, those still waiting here.
     bool setPortOpen(bool open);
 
+    // Applied at once while open, else at the next open.
     bool DTREnable() const { return m_dtr; }
     bool setDTREnable(bool enable);
     bool RTSEnable() const { return m_rts; }
@@ -55,49 +65,56 @@ public:
     QByteArray Input();
     qint16 CommEvent() const { return m_commEvent; }
 
+    // Bytes waiting: frames held here plus what the system has not put on the line yet.
     qsizetype OutBufferCount() const;
     qsizetype InBufferCount() const;
 
     PortState state() const { return m_state; }
-    QString deviceName() const { return m_port.portName(); }
+    QString deviceName() const { return m_deviceName; }
     QString errorString() const { return m_error; }
 
 signals:
     void OnComm();
     // The open port failed under us (device pulled, far end gone); it is closed now.
+    // The reason is in the user's language.
     void portLost(const QString &device, const QString &reason);
 
 private:
-    void onPortError(QSerialPort::SerialPortError error);
+    void onDeviceFailed(PortDevice::Failure failure, const QString &reason);
     void scheduleEvent();
     void raiseEvent();
     void pumpTx();
-    bool setLine(bool (QSerialPort::*setter)(bool), bool enable);
     bool fail(const QString &reason);
+    void finishLine();
     void shutDown(PortState next);
     std::chrono::nanoseconds now() const;
-    // Bytes handed to the system that the line has not carried yet.
+    // Bytes handed to the system that the line has not carried yet: the larger of the line
+    // clock's estimate and what the system says it holds (a USB adapter may hold more).
     qsizetype aheadOfWire(std::chrono::nanoseconds t) const;
 
-    // At most this many bytes are handed to the system ahead of the wire, so that a stop
-    // silences the line within the transmit buffer's time, never the kernel's.
-    static constexpr qsizetype kWireWindow = 16;
+    // The next frame goes once no more than this is ahead of the wire: the line stays busy,
+    // and a stop never waits for more than one frame and this.
+    static constexpr qsizetype kHandOverAt = 16;
+    // The longest a close waits for the line, whatever the system claims to hold.
+    static constexpr std::chrono::milliseconds kMaxDrain{300};
 
-    QSerialPort m_port;
+    std::unique_ptr<PortDevice> m_device;
     LineSettings m_settings;
     qint16 m_inputLen = 0;
     qint16 m_commPort = 1;
-    bool m_dtr = true;
-    bool m_rts = true;
+    bool m_dtr = false;
+    bool m_rts = false;
     PortState m_state = PortState::Closed;
     qint16 m_commEvent = 0;
     QString m_error;
+    QString m_deviceName;
 
     QTimer m_eventTimer;
     bool m_inHandler = false;
     bool m_txFullPending = false;
 
-    QByteArray m_txQueue;
+    QList<QByteArray> m_held;
+    qsizetype m_heldBytes = 0;
     TxLine m_line;
     QElapsedTimer m_clock;
     QTimer m_txTimer;

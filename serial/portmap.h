@@ -7,17 +7,29 @@
 
 // Port numbers as the user types them, mapped to devices of the system.
 // Windows: N is COMN. POSIX: N is the device the link <runtime dir>/padcom/com<N> points to,
-// when that link exists (pseudo-terminals are never listed by the system, so simulators and
-// users publish them there); otherwise the N-th serial device the system lists, by path.
+// when that entry exists (pseudo-terminals are never listed by the system, so simulators and
+// users publish them there); otherwise the N-th serial device the system lists, ordered by
+// name and then by number (ttyS2 before ttyS10).
+// A published number that cannot be used is a failure, never a reason to open another device.
 namespace ports {
 
 inline constexpr int kMaxPortNumber = 255;
+
+struct Lookup
+{
+    QString device;  // what the number names, when usable
+    QString problem; // why it cannot be used, in the user's language
+    bool published = false;
+
+    bool usable() const { return problem.isEmpty() && !device.isEmpty(); }
+};
 
 struct Entry
 {
     int number = 0;
     QString device;
     bool published = false; // found through a link, not in the system's list
+    QString problem;        // a published number that cannot be used, and why
 };
 
 // Strict reading of a typed port number: decimal digits, blanks around them allowed.
@@ -26,10 +38,15 @@ std::optional<int> parseNumber(const QString &text);
 QString linkDirectory();
 QString linkPath(int number);
 
-// The device behind a port number, or nothing when the number names no port.
+Lookup lookup(int number);
+
+// The device behind a port number, or nothing when the number names no usable port.
 std::optional<QString> deviceFor(int number);
 
-// Every number that names a port now, lowest first.
+// Every number that names a port now, or was published and cannot be used, lowest first.
 QList<Entry> table();
+
+// Orders device paths by name and then by the number they end in.
+bool naturalLess(const QString &a, const QString &b);
 
 } // namespace ports

@@ -1,11 +1,18 @@
 #include "ptyhost.h"
 
+#include <QFile>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/ioctl.h>
+#ifdef __linux__
+#include <sys/inotify.h>
+#endif
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,6 +22,38 @@ namespace {
 constexpr qsizetype kReadChunk = 4096;
 // A far end that never reads: replies beyond this are dropped, as a full line would.
 constexpr qsizetype kMaxPendingWrite = qsizetype(64) * 1024;
+
+// Whether a process other than this one has the device open.
+bool heldByOthers(const QByteArray &device)
+{
+    DIR *proc = ::opendir("/proc");
+    if (!proc)
+        return true; // cannot tell: assume it is
+    const QByteArray self = QByteArray::number(qint64(::getpid()));
+    bool held = false;
+    while (const dirent *p = ::readdir(proc)) {
+        if (p->d_name[0] < '1' || p->d_name[0] > '9' || self == p->d_name)
+            continue;
+        const QByteArray fdDir = QByteArray("/proc/") + p->d_name + "/fd";
+        DIR *fds = ::opendir(fdDir.constData());
+        if (!fds)
+            continue;
+        while (const dirent *f = ::readdir(fds)) {
+            char target[256];
+            const QByteArray link = fdDir + '/' + f->d_name;
+            const ssize_t n = ::readlink(link.constData(), target, sizeof target);
+            if (n == device.size() && device == QByteArrayView(target, n)) {
+                held = true;
+                break;
+            }
+        }
+        ::closedir(fds);
+        if (held)
+            break;
+    }
+    ::closedir(proc);
+    return held;
+}
 } // namespace
 
 PtyHost::PtyHost(QObject *parent)
@@ -29,6 +68,9 @@ PtyHost::~PtyHost()
 {
     m_readNotifier.reset();
     m_writeNotifier.reset();
+    m_closeNotifier.reset();
+    if (m_closeWatch >= 0)
+        ::close(m_closeWatch);
     if (m_master >= 0)
         ::close(m_master);
     if (m_slave >= 0)
@@ -60,7 +102,30 @@ bool PtyHost::open()
     m_writeNotifier->setEnabled(false);
     connect(m_readNotifier.get(), &QSocketNotifier::activated, this, &PtyHost::onReadable);
     connect(m_writeNotifier.get(), &QSocketNotifier::activated, this, &PtyHost::onWritable);
+#ifdef __linux__
+    m_closeWatch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_closeWatch >= 0 && ::inotify_add_watch(m_closeWatch, name, IN_CLOSE) >= 0) {
+        m_closeNotifier = std::make_unique<QSocketNotifier>(m_closeWatch, QSocketNotifier::Read);
+        connect(m_closeNotifier.get(), &QSocketNotifier::activated, this, &PtyHost::onSlaveClosed);
+    }
+#endif
     return true;
+}
+
+void PtyHost::onSlaveClosed()
+{
+#ifdef __linux__
+    char events[4096];
+    while (::read(m_closeWatch, events, sizeof events) > 0) {
+    }
+    // A serial program puts its port in exclusive mode, and the mode outlives a client that
+    // was killed, since our own descriptor keeps the terminal alive. Once nobody else has
+    // it open, the next client must be let in.
+    int exclusive = 0;
+    if (::ioctl(m_slave, TIOCGEXCL, &exclusive) == 0 && exclusive != 0
+        && !heldByOthers(QFile::encodeName(m_slavePath)))
+        ::ioctl(m_slave, TIOCNXCL);
+#endif
 }
 
 void PtyHost::refill()

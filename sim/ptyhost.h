@@ -38,6 +38,7 @@ private:
     void onReadable();
     void onWritable();
     void refill();
+    void onSlaveClosed();
 
     // Bytes the pacing may read in one go: a few milliseconds of line time.
     static constexpr double kBurst = 16.0;
@@ -48,6 +49,10 @@ private:
     QString m_error;
     std::unique_ptr<QSocketNotifier> m_readNotifier;
     std::unique_ptr<QSocketNotifier> m_writeNotifier;
+    // Told when a program closes its side, so that exclusive mode a killed client left set
+    // does not lock every later client out.
+    int m_closeWatch = -1;
+    std::unique_ptr<QSocketNotifier> m_closeNotifier;
     QByteArray m_pendingWrite;
 
     double m_rate = kLineBytesPerSecond;

@@ -14,7 +14,14 @@
 #include <QProcess>
 #include <QPushButton>
 
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
 #include <memory>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 QByteArray padded(const QByteArray &s)
@@ -39,6 +46,8 @@ private slots:
     void keysCountedAndEchoed();
     void loopKeepsDisplayShowingText();
     void padsimProgram();
+    void busyWindowCostsNoRefusal();
+    void newClientAfterKilledOne();
 
 private:
     void click(const char *name)
@@ -181,6 +190,138 @@ void TestEndToEnd::padsimProgram()
     QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
     QVERIFY(!QFileInfo(ports::linkPath(7)).isSymLink());
     QVERIFY(!QFileInfo::exists(ports::linkPath(7) + QStringLiteral(".lock")));
+}
+
+namespace {
+
+// The real simulator in its own process, whose clock the window's thread cannot stop.
+struct Simulator
+{
+    QProcess process;
+    QByteArray out;
+    int number = 0;
+
+    bool start(const QStringList &arguments)
+    {
+        process.setProgram(QStringLiteral(PADSIM_PATH));
+        process.setArguments(QStringList{QStringLiteral("--headless")} + arguments);
+        process.start();
+        if (!process.waitForStarted())
+            return false;
+        QRegularExpression published(QStringLiteral("na porta (\\d+)"));
+        for (int i = 0; i < 100 && !number; ++i) {
+            process.waitForReadyRead(50);
+            out += process.readAllStandardOutput();
+            number = published.match(QString::fromUtf8(out)).captured(1).toInt();
+        }
+        return number > 0;
+    }
+    // The last "aceitos N recusados M" the simulator printed.
+    std::pair<int, int> counts()
+    {
+        out += process.readAllStandardOutput();
+        const auto all = QRegularExpression(QStringLiteral("aceitos (\\d+)  recusados (\\d+)"))
+                             .globalMatch(QString::fromUtf8(out));
+        std::pair<int, int> last{-1, -1};
+        for (auto it = all; it.hasNext();) {
+            const auto m = it.next();
+            last = {m.captured(1).toInt(), m.captured(2).toInt()};
+        }
+        return last;
+    }
+    ~Simulator()
+    {
+        process.terminate();
+        process.waitForFinished();
+    }
+};
+
+} // namespace
+
+void TestEndToEnd::busyWindowCostsNoRefusal()
+{
+    // The keyboard refuses a frame whose bytes stop for 50 ms. Keep the window's thread
+    // busy 100-300 ms right after sends, by the buttons and inside a loop.
+    cleanup();
+    Simulator sim;
+    QVERIFY(sim.start({}));
+    m_form = std::make_unique<frmPADCOM>();
+    m_form->show();
+    control<QLineEdit>(*m_form, "Text5")->setText(QString::number(sim.number));
+    click("CMDInicializar");
+    QVERIFY(m_form->comm().PortOpen());
+
+    QRandomGenerator random(7);
+    const auto busy = [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(random.bounded(100, 301)));
+    };
+    click("Command3");
+    busy();
+    QTest::mouseClick(control<QWidget>(*m_form, "Label5"), Qt::LeftButton);
+    click("Command3");
+    busy();
+    int ticks = 0;
+    connect(&m_form->timer(), &LoopTimer::Timer, this, [&] {
+        if (++ticks % 3 == 0)
+            busy();
+    });
+    click("Command7");
+    QTRY_VERIFY_WITH_TIMEOUT(ticks >= 15, 10000);
+    click("Command7");
+    QTRY_VERIFY_WITH_TIMEOUT(sim.counts().first >= 2 + ticks, 5000);
+    QCOMPARE(sim.counts().second, 0);
+    QCOMPARE(control<QLineEdit>(*m_form, "Text6")->text(), QStringLiteral("0"));
+}
+
+void TestEndToEnd::newClientAfterKilledOne()
+{
+    // A client killed while it held the port in exclusive mode must not lock out the next
+    // one. Exclusive mode stops ordinary users only, so the clients run as one. Another
+    // simulator on the device plays the client: it opens the port as PADCOM does.
+    cleanup();
+    QStringList asUser;
+    QTemporaryDir runtime;
+    if (::geteuid() == 0) {
+        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (setpriv.isEmpty())
+            QSKIP("setpriv is missing: cannot run as an ordinary user");
+        asUser = {setpriv, QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                  QStringLiteral("--clear-groups")};
+        QVERIFY(::chown(QFile::encodeName(runtime.path()).constData(), 65534, 65534) == 0);
+    }
+    const auto run = [&](QProcess &p, const QStringList &arguments) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(QDir::tempPath());
+        const QStringList command = asUser + QStringList{QStringLiteral(PADSIM_PATH)} + arguments;
+        p.start(command.first(), command.mid(1));
+        return p.waitForStarted();
+    };
+    QProcess host;
+    QVERIFY(
+        run(host, {QStringLiteral("--headless"), QStringLiteral("--port"), QStringLiteral("3")}));
+    QByteArray out;
+    QTRY_VERIFY_WITH_TIMEOUT((out += host.readAllStandardOutput()).contains("porta 3"), 5000);
+    const QString device
+        = QFileInfo(runtime.path() + QStringLiteral("/padcom/com3")).symLinkTarget();
+    QVERIFY(!device.isEmpty());
+
+    for (int round = 0; round < 2; ++round) {
+        QProcess client;
+        QVERIFY(run(client, {QStringLiteral("--headless"), QStringLiteral("--device"), device}));
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (said += client.readAllStandardOutput() + client.readAllStandardError())
+                    .contains("porta")
+                || said.contains("padsim:"),
+            5000);
+        QVERIFY2(said.contains("Teclado virtual na porta"), said.constData());
+        client.kill(); // SIGKILL: no chance to leave exclusive mode
+        QVERIFY(client.waitForFinished());
+    }
+    host.terminate();
+    QVERIFY(host.waitForFinished());
 }
 
 QTEST_MAIN(TestEndToEnd)

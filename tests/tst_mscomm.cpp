@@ -1,10 +1,25 @@
+#include "display/frames.h"
 #include "serial/mscomm.h"
+#include "serial/portmap.h"
+#include "serial/portsetup.h"
+#include "support/fakeport.h"
+#include "support/line.h"
 #include "support/pty.h"
 
+#include <QDir>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTest>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -18,15 +33,29 @@ QByteArray allBytes()
     return all;
 }
 
-// Opens port `number` the way port setup does.
 bool openPort(MSComm &comm, int number)
 {
-    return comm.setSettings(QStringLiteral("9600,N,8,1")) && comm.setInputLen(0)
-           && comm.setCommPort(qint16(number)) && comm.setPortOpen(true) && comm.setDTREnable(false)
-           && comm.setRTSEnable(false);
+    return portsetup::open(comm, QString::number(number)).opened;
 }
 
+enum class Setup {
+    None,
+    Dangling,
+    SelfLink,
+    Directory,
+    LinkToFolder,
+    PlainFile,
+    DevNull,
+    Fifo,
+    Abandoned,
+    HeldByControl,
+    HeldByFlock,
+    HeldExclusive,
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Setup)
 
 class TestMSComm : public QObject
 {
@@ -35,18 +64,25 @@ class TestMSComm : public QObject
 private slots:
     void initTestCase();
     void init();
+    void cleanup();
     void slaveIsRawAfterOpen();
     void everyByteBothWays();
     void inputIsBoundedAndLosesNothing();
     void onCommNotReentered();
-    void busyPortRefused();
-    void missingPortRefused_data();
-    void missingPortRefused();
+    void refusedPorts_data();
+    void refusedPorts();
+    void othersSeeUsHeld();
+    void noPermission();
     void vanishingDeviceReportedOnce();
     void reopenOnAnotherNumber();
     void outputOnClosedPortRefused();
     void transmitBufferBounded();
-    void closeSilencesLine();
+    void closeLetsFrameOnLineFinish();
+    void busyThreadNeverPausesInsideFrame();
+    void openSequenceLeavesLinesOff();
+    void systemBacklogCountsAsWaiting();
+    void failureClosesAndIsToldOnce_data();
+    void failureClosesAndIsToldOnce();
 
 private:
     RuntimeDir m_runtime;
@@ -56,6 +92,11 @@ private:
 void TestMSComm::initTestCase()
 {
     QVERIFY(m_runtime.isValid());
+}
+
+void TestMSComm::cleanup()
+{
+    QDir(ports::linkDirectory()).removeRecursively();
 }
 
 void TestMSComm::init()
@@ -145,40 +186,156 @@ void TestMSComm::onCommNotReentered()
     QCOMPARE(deepest, 1);
 }
 
-void TestMSComm::busyPortRefused()
-{
-    MSComm first;
-    QVERIFY(openPort(first, 1));
-    MSComm second;
-    QVERIFY(!openPort(second, 1));
-    QVERIFY(!second.PortOpen());
-    QVERIFY(!second.errorString().isEmpty());
-    first.setPortOpen(false);
-    QVERIFY2(openPort(second, 1), qPrintable(second.errorString()));
-}
-
-void TestMSComm::missingPortRefused_data()
+void TestMSComm::refusedPorts_data()
 {
     QTest::addColumn<int>("number");
-    QTest::newRow("zero") << 0;
-    QTest::newRow("no such port") << 99;
-    QTest::newRow("dangling link") << 5;
-    QTest::newRow("not a terminal") << 6;
-    QTest::newRow("out of range") << 300;
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<QString>("reason");
+    // Port 1 is also the system's first serial device on most machines: a number whose
+    // link cannot be used must never fall back to that device.
+    QTest::newRow("zero") << 0 << Setup::None << QStringLiteral("de 1 a 255");
+    QTest::newRow("out of range") << 300 << Setup::None << QStringLiteral("de 1 a 255");
+    QTest::newRow("no such port") << 99 << Setup::None << QStringLiteral("não há porta");
+    QTest::newRow("dangling link") << 1 << Setup::Dangling << QStringLiteral("não existe");
+    QTest::newRow("link to itself") << 1 << Setup::SelfLink << QStringLiteral("nenhum dispositivo");
+    QTest::newRow("directory") << 1 << Setup::Directory << QStringLiteral("não é um link");
+    QTest::newRow("link to a folder") << 1 << Setup::LinkToFolder << QStringLiteral("pasta");
+    QTest::newRow("plain file") << 1 << Setup::PlainFile
+                                << QStringLiteral("não é uma porta serial");
+    QTest::newRow("/dev/null") << 1 << Setup::DevNull << QStringLiteral("não é uma porta serial");
+    QTest::newRow("fifo") << 1 << Setup::Fifo << QStringLiteral("não é uma porta serial");
+    QTest::newRow("left by a dead publisher")
+        << 1 << Setup::Abandoned << QStringLiteral("programa que já terminou");
+    QTest::newRow("held by another control")
+        << 1 << Setup::HeldByControl << QStringLiteral("em uso");
+    QTest::newRow("held with flock") << 1 << Setup::HeldByFlock << QStringLiteral("em uso");
+    QTest::newRow("held in exclusive mode")
+        << 1 << Setup::HeldExclusive << QStringLiteral("modo exclusivo");
 }
 
-void TestMSComm::missingPortRefused()
+void TestMSComm::refusedPorts()
 {
     QFETCH(int, number);
-    QVERIFY(linkPort(5, QStringLiteral("/nonexistent/tty")));
-    QFile plain(m_runtime.path() + QStringLiteral("/plain"));
-    QVERIFY(plain.open(QIODevice::WriteOnly));
-    plain.close();
-    QVERIFY(linkPort(6, plain.fileName()));
+    QFETCH(Setup, setup);
+    QFETCH(QString, reason);
+
+    const QString dir = m_runtime.path();
+    MSComm holder;
+    int holderFd = -1;
+    switch (setup) {
+    case Setup::None:
+        QFile::remove(ports::linkPath(1));
+        break;
+    case Setup::Dangling:
+        QVERIFY(linkPort(1, QStringLiteral("/nonexistent/tty")));
+        break;
+    case Setup::SelfLink:
+        QVERIFY(linkPort(1, ports::linkPath(1)));
+        break;
+    case Setup::Directory:
+        QFile::remove(ports::linkPath(1));
+        QVERIFY(QDir().mkpath(ports::linkPath(1)));
+        break;
+    case Setup::LinkToFolder:
+        QVERIFY(linkPort(1, dir));
+        break;
+    case Setup::PlainFile: {
+        QFile plain(dir + QStringLiteral("/plain"));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        QVERIFY(linkPort(1, plain.fileName()));
+        break;
+    }
+    case Setup::DevNull:
+        QVERIFY(linkPort(1, QStringLiteral("/dev/null")));
+        break;
+    case Setup::Fifo:
+        QVERIFY(::mkfifo(QFile::encodeName(dir + QStringLiteral("/fifo")).constData(), 0600) == 0
+                || errno == EEXIST);
+        QVERIFY(linkPort(1, dir + QStringLiteral("/fifo")));
+        break;
+    case Setup::Abandoned: {
+        QFile lock(ports::linkPath(1) + QStringLiteral(".lock"));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        break;
+    }
+    case Setup::HeldByControl:
+        QVERIFY(portsetup::open(holder, QStringLiteral("1")).opened);
+        break;
+    case Setup::HeldByFlock:
+    case Setup::HeldExclusive:
+        holderFd = ::open(QFile::encodeName(m_peer->slavePath()).constData(),
+                          O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(holderFd >= 0);
+        QVERIFY(setup == Setup::HeldByFlock ? ::flock(holderFd, LOCK_EX) == 0
+                                            : ::ioctl(holderFd, TIOCEXCL) == 0);
+        break;
+    }
+
     MSComm comm;
-    QVERIFY(!openPort(comm, number));
+    const portsetup::Outcome outcome = portsetup::open(comm, QString::number(number));
+    if (holderFd >= 0) {
+        ::ioctl(holderFd, TIOCNXCL);
+        ::close(holderFd);
+    }
+    QVERIFY(!outcome.opened);
     QVERIFY(!comm.PortOpen());
-    QVERIFY(!comm.errorString().isEmpty());
+    QVERIFY2(outcome.reason.contains(reason), qPrintable(outcome.reason));
+    QCOMPARE(comm.Output("x"), MSComm::OutputResult::PortClosed);
+    QTest::qWait(20);
+    QCOMPARE(m_peer->received(), QByteArray());
+}
+
+void TestMSComm::othersSeeUsHeld()
+{
+    // Tools that take flock (pyserial's exclusive mode, tio) must see the port taken.
+    MSComm comm;
+    QVERIFY(portsetup::open(comm, QStringLiteral("1")).opened);
+    const int fd = ::open(QFile::encodeName(m_peer->slavePath()).constData(),
+                          O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(fd >= 0); // root passes exclusive mode
+    QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), -1);
+    ::close(fd);
+    comm.setPortOpen(false);
+    MSComm again;
+    QVERIFY(portsetup::open(again, QStringLiteral("1")).opened);
+}
+
+void TestMSComm::noPermission()
+{
+    // As root nothing is forbidden: run this test again as an ordinary user.
+    const QByteArray device = qgetenv("PADCOM_TEST_DEVICE");
+    if (::geteuid() == 0) {
+        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (setpriv.isEmpty())
+            QSKIP("setpriv is missing: cannot run as an ordinary user");
+        ::chmod(QFile::encodeName(m_peer->slavePath()).constData(), 0600);
+        QProcess user;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PADCOM_TEST_DEVICE"), m_peer->slavePath());
+        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        user.setProcessEnvironment(env);
+        user.setWorkingDirectory(QDir::tempPath());
+        user.start(setpriv,
+                   {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                    QStringLiteral("--clear-groups"), QCoreApplication::applicationFilePath(),
+                    QStringLiteral("noPermission")});
+        if (!user.waitForFinished(20000) || user.exitStatus() != QProcess::NormalExit)
+            QFAIL("the run as an ordinary user did not finish");
+        const QByteArray out = user.readAllStandardOutput() + user.readAllStandardError();
+        if (user.exitCode() == 126 || user.exitCode() == 127 || out.contains("Permission denied"))
+            QSKIP(qPrintable(QStringLiteral("this test program cannot run as an ordinary user: ")
+                             + QString::fromLocal8Bit(out.left(200))));
+        QVERIFY2(user.exitCode() == 0, out.constData());
+        QVERIFY(out.contains("PASS   : TestMSComm::noPermission()"));
+        return;
+    }
+    if (device.isEmpty())
+        QSKIP("runs as root, which starts it again as an ordinary user");
+    QVERIFY(linkPort(1, QString::fromLocal8Bit(device)));
+    MSComm comm;
+    const portsetup::Outcome outcome = portsetup::open(comm, QStringLiteral("1"));
+    QVERIFY(!outcome.opened);
+    QVERIFY2(outcome.reason.contains(QStringLiteral("sem permissão")), qPrintable(outcome.reason));
 }
 
 void TestMSComm::vanishingDeviceReportedOnce()
@@ -249,18 +406,116 @@ void TestMSComm::transmitBufferBounded()
     QCOMPARE(m_peer->received().count('x'), 500);
 }
 
-void TestMSComm::closeSilencesLine()
+void TestMSComm::closeLetsFrameOnLineFinish()
 {
+    m_peer->stopReading();
+    LineRecorder far(m_peer->masterFd());
     MSComm comm;
     QVERIFY(openPort(comm, 1));
-    QCOMPARE(comm.Output(QByteArray(500, 'z')), MSComm::OutputResult::Queued);
-    QTest::qWait(100);
+    const QByteArray onLine = frames::text(QByteArray(80, 'a'), false);
+    const QByteArray held = frames::text(QByteArray(80, 'b'), false);
+    QCOMPARE(comm.Output(onLine), MSComm::OutputResult::Queued);
+    QCOMPARE(comm.Output(held), MSComm::OutputResult::Queued);
+    QCOMPARE(comm.OutBufferCount(), onLine.size() + held.size());
     comm.setPortOpen(false);
-    const qsizetype atClose = m_peer->received().size();
-    QTest::qWait(300);
-    // What the system already had may still come out; the queue itself is gone.
-    QVERIFY(m_peer->received().size() - atClose <= 16);
-    QVERIFY(m_peer->received().size() < 500);
+    // The first frame went out whole; the one still waiting was dropped whole.
+    far.settle(100ms, 1000ms);
+    QCOMPARE(far.bytes(), onLine);
+}
+
+void TestMSComm::busyThreadNeverPausesInsideFrame()
+{
+    m_peer->stopReading();
+    LineRecorder far(m_peer->masterFd());
+    MSComm comm;
+    QVERIFY(openPort(comm, 1));
+    const QByteArray text(80, 'q');
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(comm.Output(frames::command(frames::Command::Line1)),
+                 MSComm::OutputResult::Queued);
+        QCOMPARE(comm.Output(frames::text(text, false)), MSComm::OutputResult::Queued);
+        std::this_thread::sleep_for(150ms); // the window's thread at work
+        QTest::qWait(10);
+    }
+    QTRY_COMPARE(far.bytes().size(), 3 * 84);
+    const FrameCheck check = checkFrames(far.arrivals(), {text});
+    QVERIFY2(check.error.isEmpty(), qPrintable(check.error));
+    QCOMPARE(check.textFrames, 3);
+    QVERIFY2(check.longestGapInFrame < 20ms,
+             qPrintable(QString::number(check.longestGapInFrame.count() / 1e6)));
+}
+
+void TestMSComm::openSequenceLeavesLinesOff()
+{
+    QVERIFY(linkPort(1, m_peer->slavePath()));
+    auto device = std::make_unique<FakePort>();
+    FakePort &port = *device;
+    MSComm comm(std::move(device));
+    QVERIFY(portsetup::open(comm, QStringLiteral("1")).opened);
+    QVERIFY(!port.dtr);
+    QVERIFY(!port.rts);
+    // Settings go with the open; both lines are switched after it, DTR first.
+    QVERIFY2(port.calls.first().startsWith(u"open ") && port.calls.first().endsWith(u" 9600,N,8,1"),
+             qPrintable(port.calls.join(u'|')));
+    QCOMPARE(port.calls.mid(port.calls.size() - 2),
+             QStringList({QStringLiteral("dtr 0"), QStringLiteral("rts 0")}));
+
+    // A line set while closed takes effect with the next open.
+    comm.setPortOpen(false);
+    QVERIFY(comm.setDTREnable(true));
+    QVERIFY(comm.setPortOpen(true));
+    QVERIFY(port.dtr);
+    QVERIFY(!port.rts);
+}
+
+void TestMSComm::systemBacklogCountsAsWaiting()
+{
+    QVERIFY(linkPort(1, m_peer->slavePath()));
+    auto device = std::make_unique<FakePort>();
+    FakePort &port = *device;
+    MSComm comm(std::move(device));
+    QVERIFY(portsetup::open(comm, QStringLiteral("1")).opened);
+    // An adapter that holds 450 bytes the line has not carried: only 62 more may wait.
+    port.heldBySystem = 450;
+    QCOMPARE(comm.OutBufferCount(), 450);
+    QCOMPARE(comm.Output(QByteArray(63, 'x')), MSComm::OutputResult::BufferFull);
+    QCOMPARE(comm.Output(QByteArray(62, 'x')), MSComm::OutputResult::Queued);
+    QCOMPARE(port.written, QByteArray()); // held back until the adapter has room
+    QCOMPARE(comm.OutBufferCount(), 512);
+    port.heldBySystem = 0;
+    QTRY_COMPARE(port.written, QByteArray(62, 'x'));
+
+    // A system that never drains does not hold a close for long: what it has is discarded.
+    port.heldBySystem = 300;
+    comm.setPortOpen(false);
+    QVERIFY(port.calls.contains(QStringLiteral("discard")));
+}
+
+void TestMSComm::failureClosesAndIsToldOnce_data()
+{
+    QTest::addColumn<PortDevice::Failure>("failure");
+    QTest::newRow("device gone") << PortDevice::Failure::Gone;
+    QTest::newRow("read failed") << PortDevice::Failure::ReadFailed;
+    QTest::newRow("write failed") << PortDevice::Failure::WriteFailed;
+}
+
+void TestMSComm::failureClosesAndIsToldOnce()
+{
+    QFETCH(PortDevice::Failure, failure);
+    QVERIFY(linkPort(1, m_peer->slavePath()));
+    auto device = std::make_unique<FakePort>();
+    FakePort &port = *device;
+    MSComm comm(std::move(device));
+    QSignalSpy lost(&comm, &MSComm::portLost);
+    QVERIFY(portsetup::open(comm, QStringLiteral("1")).opened);
+    port.fail(failure);
+    port.fail(failure);
+    QCOMPARE(lost.size(), 1);
+    QCOMPARE(lost.first().at(1).toString(), QStringLiteral("falhou"));
+    QCOMPARE(comm.state(), MSComm::PortState::Lost);
+    QVERIFY(!port.isOpen());
+    QCOMPARE(comm.Output("x"), MSComm::OutputResult::PortClosed);
+    QCOMPARE(port.written, QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestMSComm)

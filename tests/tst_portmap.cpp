@@ -25,6 +25,8 @@ private slots:
     void handMadeLinkRespected();
     void explicitNumberInUseRefused();
     void tableListsPorts();
+    void devicesInNaturalOrder_data();
+    void devicesInNaturalOrder();
 
 private:
     RuntimeDir m_runtime;
@@ -99,7 +101,8 @@ void TestPortMap::abandonedLinkIgnoredAndReplaced()
     QFile lock(ports::linkPath(3) + QStringLiteral(".lock"));
     QVERIFY(lock.open(QIODevice::WriteOnly));
     lock.close();
-    QVERIFY(!ports::deviceFor(3) || m_system >= 3);
+    QVERIFY(!ports::deviceFor(3));
+    QVERIFY(ports::lookup(3).problem.contains(QStringLiteral("já terminou")));
 
     PortPublisher publisher;
     QVERIFY2(publisher.publish(fresh.slavePath(), 3), qPrintable(publisher.errorString()));
@@ -134,16 +137,41 @@ void TestPortMap::tableListsPorts()
     PtyPeer a;
     PortPublisher publisher;
     QVERIFY(publisher.publish(a.slavePath(), 20));
-    QVERIFY(linkPort(21, QStringLiteral("/nonexistent/tty"))); // dangling: not a port
+    QVERIFY(linkPort(21, QStringLiteral("/nonexistent/tty"))); // listed, as unusable
     const QList<ports::Entry> table = ports::table();
-    QCOMPARE(table.size(), m_system + 1);
-    QCOMPARE(table.last().number, 20);
-    QVERIFY(table.last().published);
-    QCOMPARE(table.last().device, QFileInfo(a.slavePath()).canonicalFilePath());
+    QCOMPARE(table.size(), m_system + 2);
+    const ports::Entry &published = table[table.size() - 2];
+    QCOMPARE(published.number, 20);
+    QVERIFY(published.published);
+    QVERIFY(published.problem.isEmpty());
+    QCOMPARE(published.device, QFileInfo(a.slavePath()).canonicalFilePath());
+    QCOMPARE(table.last().number, 21);
+    QVERIFY(table.last().problem.contains(QStringLiteral("não existe")));
     for (qsizetype i = 0; i < m_system; ++i) {
         QCOMPARE(table[i].number, int(i) + 1);
         QVERIFY(!table[i].published);
     }
+}
+
+void TestPortMap::devicesInNaturalOrder_data()
+{
+    QTest::addColumn<QString>("a");
+    QTest::addColumn<QString>("b");
+    QTest::newRow("2 before 10") << QStringLiteral("/dev/ttyS2") << QStringLiteral("/dev/ttyS10");
+    QTest::newRow("9 before 10") << QStringLiteral("/dev/ttyUSB9")
+                                 << QStringLiteral("/dev/ttyUSB10");
+    QTest::newRow("name first") << QStringLiteral("/dev/ttyACM7") << QStringLiteral("/dev/ttyS0");
+    QTest::newRow("no number first") << QStringLiteral("/dev/ttyS") << QStringLiteral("/dev/ttyS0");
+    QTest::newRow("leading zero") << QStringLiteral("/dev/tty01") << QStringLiteral("/dev/tty2");
+}
+
+void TestPortMap::devicesInNaturalOrder()
+{
+    QFETCH(QString, a);
+    QFETCH(QString, b);
+    QVERIFY(ports::naturalLess(a, b));
+    QVERIFY(!ports::naturalLess(b, a));
+    QVERIFY(!ports::naturalLess(a, a));
 }
 
 QTEST_GUILESS_MAIN(TestPortMap)

@@ -1,6 +1,7 @@
 #include "app/frmpadcom.h"
 #include "app/widgets/textbox.h"
 #include "display/sendloop.h"
+#include "support/line.h"
 #include "support/pty.h"
 #include "support/window.h"
 
@@ -8,7 +9,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <QRandomGenerator>
+
 #include <memory>
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -37,6 +42,7 @@ private slots:
     void reopenStopsLoop();
     void slowLineBoundsQueueAndSkipsTicks();
     void nothingWrittenWhileClosed();
+    void stopsNeverCutFrames();
 
 private:
     void open();
@@ -206,10 +212,12 @@ void TestSendLoop::reopenStopsLoop()
     QCOMPARE(m_form->loopOn(), qint16(0));
     QVERIFY(!m_form->timer().isTicking());
     QVERIFY(!m_form->comm().PortOpen());
-    const qsizetype atClose = m_peer->received().size();
     QTest::qWait(150);
-    QVERIFY(m_peer->received().size() - atClose <= 16); // only what the system already had
-    QVERIFY(!notice()->isVisible());                    // no write met the closed port
+    // Whole ticks only, the last one let finish; no write met the closed port.
+    const QByteArray one = tick(m_text1->text().toLatin1());
+    const QByteArray all = m_peer->received();
+    QCOMPARE(all, one.repeated(all.size() / one.size()));
+    QVERIFY(!notice()->isVisible());
 
     open();
     click("Command7");
@@ -261,6 +269,57 @@ void TestSendLoop::nothingWrittenWhileClosed()
     m_form->Command6_Click();
     QTest::qWait(50);
     QCOMPARE(m_peer->received(), QByteArray());
+}
+
+void TestSendLoop::stopsNeverCutFrames()
+{
+    // Stop a running loop at random moments, in each way a user can: whatever reached the
+    // far end must read as whole frames, and only frames the window was asked to send.
+    m_peer->stopReading();
+    LineRecorder far(m_peer->masterFd(), 960);
+    const quint32 seed = qEnvironmentVariableIsSet("PADCOM_SEED")
+                             ? quint32(qEnvironmentVariableIntValue("PADCOM_SEED"))
+                             : QRandomGenerator::global()->generate();
+    const int stops = qEnvironmentVariableIsSet("PADCOM_STOPS")
+                          ? qEnvironmentVariableIntValue("PADCOM_STOPS")
+                          : 200;
+    QRandomGenerator random(seed);
+    QSet<QByteArray> texts{sendloop::kTestText.toLatin1()};
+    for (int i = 0; i < stops; ++i) {
+        if (!m_form) {
+            m_form = std::make_unique<frmPADCOM>();
+            m_form->show();
+            m_text1 = control<TextBox>(*m_form, "Text1");
+            m_rate = control<QLineEdit>(*m_form, "Text4");
+        }
+        open();
+        QByteArray text(random.bounded(81), Qt::Uninitialized);
+        for (char &c : text)
+            c = char('A' + random.bounded(26));
+        texts.insert(text);
+        m_text1->setText(QString::fromLatin1(text));
+        m_rate->setText(QString::number(random.bounded(20, 201)));
+        click("Command7");
+        QTest::qWait(random.bounded(250));
+        switch (random.bounded(3)) {
+        case 0:
+            click("Command8");
+            break;
+        case 1:
+            click("Command2"); // "Sair": the program ends and takes the window with it
+            m_form.reset();
+            break;
+        default:
+            m_form->close();
+            m_form.reset();
+            break;
+        }
+    }
+    far.settle(300ms, 5000ms);
+    const FrameCheck check = checkFrames(far.arrivals(), texts);
+    QVERIFY2(check.error.isEmpty(),
+             qPrintable(QStringLiteral("seed %1: %2").arg(seed).arg(check.error)));
+    QVERIFY(check.textFrames > 0);
 }
 
 QTEST_MAIN(TestSendLoop)

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 
+#include <ctime>
 #include <memory>
 
 namespace {
@@ -65,7 +66,7 @@ private slots:
     void openBusyPortFails();
     void openAndReopen();
     void portTableInTooltip();
-    void vanishingDeviceToldOnce();
+    void lossDuringLoopClosesWindowToo();
 
 private:
     void open(const QString &number = QStringLiteral("1"));
@@ -297,19 +298,25 @@ void TestWindow::openFails_data()
 {
     QTest::addColumn<QString>("number");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("reason");
     const QString fixed = QStringLiteral("Não Foi possivel iniciar a Porta Serial Numero ");
-    QTest::newRow("empty") << QString() << fixed + u'.';
-    QTest::newRow("letters") << QStringLiteral("ab") << fixed + QStringLiteral("ab.");
-    QTest::newRow("zero") << QStringLiteral("0") << fixed + QStringLiteral("0.");
-    QTest::newRow("no such port") << QStringLiteral("99") << fixed + QStringLiteral("99.");
-    QTest::newRow("not a terminal") << QStringLiteral("6") << fixed + QStringLiteral("6.");
-    QTest::newRow("blank") << QStringLiteral(" ") << fixed + QStringLiteral(" .");
+    const QString typeIt = QStringLiteral("Motivo: digite o número da porta, de 1 a 255.");
+    QTest::newRow("empty") << QString() << fixed + u'.' << typeIt;
+    QTest::newRow("letters") << QStringLiteral("ab") << fixed + QStringLiteral("ab.") << typeIt;
+    QTest::newRow("zero") << QStringLiteral("0") << fixed + QStringLiteral("0.")
+                          << QStringLiteral("Motivo: os números de porta vão de 1 a 255.");
+    QTest::newRow("no such port") << QStringLiteral("99") << fixed + QStringLiteral("99.")
+                                  << QStringLiteral("Motivo: não há porta serial com o número 99.");
+    QTest::newRow("not a terminal") << QStringLiteral("6") << fixed + QStringLiteral("6.")
+                                    << QStringLiteral("não é uma porta serial.");
+    QTest::newRow("blank") << QStringLiteral(" ") << fixed + QStringLiteral(" .") << typeIt;
 }
 
 void TestWindow::openFails()
 {
     QFETCH(QString, number);
     QFETCH(QString, message);
+    QFETCH(QString, reason);
     QFile plain(m_runtime.path() + QStringLiteral("/plain"));
     QVERIFY(plain.open(QIODevice::WriteOnly));
     plain.close();
@@ -321,6 +328,7 @@ void TestWindow::openFails()
     });
     QVERIFY(seen.shown);
     QCOMPARE(seen.text, message);
+    QVERIFY2(seen.informative.endsWith(reason), qPrintable(seen.informative));
     QCOMPARE(seen.title, frmPADCOM::kAppTitle);
     QCOMPARE(seen.icon, QMessageBox::NoIcon);
     QCOMPARE(seen.buttons, 1);
@@ -338,6 +346,8 @@ void TestWindow::openBusyPortFails()
         QTest::mouseClick(control<QPushButton>(*m_form, "CMDInicializar"), Qt::LeftButton);
     });
     QCOMPARE(seen.text, QStringLiteral("Não Foi possivel iniciar a Porta Serial Numero 1."));
+    QVERIFY2(seen.informative.contains(QStringLiteral("em uso por outro programa")),
+             qPrintable(seen.informative));
     QVERIFY(control<QGroupBox>(*m_form, "Inicia")->isVisible());
     holder.setPortOpen(false);
     open();
@@ -384,24 +394,44 @@ void TestWindow::portTableInTooltip()
              qPrintable(text5->toolTip()));
 }
 
-void TestWindow::vanishingDeviceToldOnce()
+void TestWindow::lossDuringLoopClosesWindowToo()
 {
+    // A loop at 1 ms, logs and counts filled, then the device goes away.
     open();
+    m_peer->send("AB");
+    auto *text3 = control<TextBox>(*m_form, "Text3");
+    QTRY_COMPARE(text3->text(), QStringLiteral(" 41 42"));
+    control<QLineEdit>(*m_form, "Text4")->setText(QStringLiteral("1"));
+    QTest::mouseClick(control<QPushButton>(*m_form, "Command7"), Qt::LeftButton);
+    QTRY_VERIFY(!m_peer->received().isEmpty());
     auto *notice = m_form->findChild<QMessageBox *>(QStringLiteral("notice"));
-    QVERIFY(notice);
-    QVERIFY(!notice->isVisible());
     m_peer->closeMaster();
     QTRY_VERIFY(notice->isVisible());
-    QVERIFY(notice->text().contains(QStringLiteral("deixou de responder")));
-    QVERIFY(notice->windowModality() == Qt::NonModal);
-    QVERIFY(!m_form->comm().PortOpen());
 
-    // Back again: reopen, then open.
+    // Back to the closed port, told once, in the user's terms.
+    QVERIFY(control<QGroupBox>(*m_form, "Inicia")->isVisible());
+    QCOMPARE(m_form->loopOn(), qint16(0));
+    QVERIFY(!m_form->timer().isTicking());
+    QVERIFY2(notice->text().startsWith(QStringLiteral("A porta serial 1 (")),
+             qPrintable(notice->text()));
+    QVERIFY(notice->text().contains(QStringLiteral("desconectado")));
+    QVERIFY(notice->text().contains(QStringLiteral("\"Inicia a Porta Serial\"")));
+    QVERIFY(notice->windowModality() == Qt::NonModal);
+    // Idle afterwards: no tick, no write, no spinning on the dead device.
+    const std::clock_t before = std::clock();
+    QTest::qWait(500);
+    const double cpu = double(std::clock() - before) / CLOCKS_PER_SEC;
+    QVERIFY2(cpu < 0.1, qPrintable(QString::number(cpu)));
+    // What the user was looking at is kept.
+    QCOMPARE(text3->text(), QStringLiteral(" 41 42"));
+    QCOMPARE(control<QLineEdit>(*m_form, "Text7")->text(), QStringLiteral("2"));
+
+    // The device back under the same number: one click brings the user back to it all.
     m_peer = std::make_unique<PtyPeer>();
     QVERIFY(linkPort(1, m_peer->slavePath()));
     notice->hide();
-    QTest::mouseClick(control<QPushButton>(*m_form, "Command8"), Qt::LeftButton);
     open();
+    QCOMPARE(text3->text(), QStringLiteral(" 41 42"));
     QTest::mouseClick(control<QPushButton>(*m_form, "Command5"), Qt::LeftButton);
     QTRY_COMPARE(m_peer->received(), QByteArray("\xA0\x80"));
     QVERIFY(!notice->isVisible());

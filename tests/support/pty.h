@@ -41,6 +41,8 @@ public:
 
     // Reads no faster than this many bytes a second (0: as fast as they come).
     void setReadRate(double bytesPerSecond) { m_rate = bytesPerSecond; }
+    // Someone else reads the master side from now on (a LineRecorder).
+    void stopReading() { m_notifier.reset(); }
     // The far end goes away: the program's side of the line breaks.
     void closeMaster();
 

@@ -16,6 +16,7 @@ struct ModalSeen
     bool shown = false;
     QString title;
     QString text;
+    QString informative;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     int buttons = 0;
 };
@@ -30,7 +31,8 @@ inline ModalSeen answerModal(const std::function<void()> &action)
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box)
             return;
-        seen = {true, box->windowTitle(), box->text(), box->icon(), int(box->buttons().size())};
+        seen = {true,        box->windowTitle(),        box->text(), box->informativeText(),
+                box->icon(), int(box->buttons().size())};
         box->accept();
     });
     poll.start();

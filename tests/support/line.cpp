@@ -1,0 +1,132 @@
+#include "line.h"
+
+#include "pty.h"
+
+#include <algorithm>
+#include <poll.h>
+#include <unistd.h>
+
+LineRecorder::LineRecorder(int fd, double bytesPerSecond)
+    : m_fd(fd)
+    , m_rate(bytesPerSecond)
+    , m_thread([this] { run(); })
+{
+}
+
+LineRecorder::~LineRecorder()
+{
+    m_stop = true;
+    m_thread.join();
+}
+
+void LineRecorder::run()
+{
+    using namespace std::chrono;
+    auto credit = 16.0;
+    auto last = monotonicNow();
+    while (!m_stop) {
+        pollfd p{m_fd, POLLIN, 0};
+        if (::poll(&p, 1, 5) <= 0 || !(p.revents & POLLIN))
+            continue;
+        qsizetype allowed = 4096;
+        if (m_rate > 0) {
+            const auto t = monotonicNow();
+            credit = std::min(16.0, credit + duration<double>(t - last).count() * m_rate);
+            last = t;
+            if (credit < 1) {
+                std::this_thread::sleep_for(microseconds(qint64((1 - credit) / m_rate * 1e6)));
+                continue;
+            }
+            allowed = qsizetype(credit);
+        }
+        char buffer[4096];
+        const ssize_t n = ::read(m_fd, buffer, size_t(allowed));
+        if (n <= 0) {
+            std::this_thread::sleep_for(milliseconds(2));
+            continue;
+        }
+        credit -= double(n);
+        const std::lock_guard lock(m_mutex);
+        m_arrivals.append({QByteArray(buffer, n), monotonicNow()});
+    }
+}
+
+QByteArray LineRecorder::bytes() const
+{
+    const std::lock_guard lock(m_mutex);
+    QByteArray all;
+    for (const Arrival &a : m_arrivals)
+        all += a.bytes;
+    return all;
+}
+
+QList<LineRecorder::Arrival> LineRecorder::arrivals() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_arrivals;
+}
+
+void LineRecorder::settle(std::chrono::milliseconds quiet, std::chrono::milliseconds limit) const
+{
+    const auto end = monotonicNow() + limit;
+    while (monotonicNow() < end) {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (!m_arrivals.isEmpty() && monotonicNow() - m_arrivals.last().at >= quiet)
+                return;
+            if (m_arrivals.isEmpty() && monotonicNow() + quiet >= end)
+                return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+FrameCheck checkFrames(const QList<LineRecorder::Arrival> &arrivals, const QSet<QByteArray> &texts)
+{
+    // One byte with its arrival time.
+    QList<std::pair<uchar, std::chrono::nanoseconds>> bytes;
+    for (const auto &a : arrivals) {
+        for (const char c : a.bytes)
+            bytes.append({uchar(c), a.at});
+    }
+    FrameCheck check;
+    qsizetype i = 0;
+    const auto fail = [&](const QString &what) {
+        check.error = QStringLiteral("byte %1 of %2: %3").arg(i).arg(bytes.size()).arg(what);
+        return check;
+    };
+    while (i < bytes.size()) {
+        const qsizetype start = i;
+        qsizetype size = 0;
+        if (bytes[i].first == 0xA0) {
+            if (i + 1 >= bytes.size())
+                return fail(QStringLiteral("command frame cut"));
+            const uchar c = bytes[i + 1].first;
+            if (c != 0x01 && c != 0x80 && c != 0xC0)
+                return fail(QStringLiteral("unknown command %1").arg(c, 2, 16));
+            size = 2;
+            ++check.commandFrames;
+        } else if (bytes[i].first == 0xA5) {
+            if (i + 1 >= bytes.size())
+                return fail(QStringLiteral("text frame cut after its marker"));
+            const qsizetype length = bytes[i + 1].first;
+            if (i + 2 + length > bytes.size())
+                return fail(QStringLiteral("text frame of %1 cut").arg(length));
+            QByteArray text;
+            for (qsizetype k = 0; k < length; ++k)
+                text.append(char(bytes[i + 2 + k].first));
+            if (!texts.contains(text))
+                return fail(
+                    QStringLiteral("text frame carries \"%1\"").arg(QString::fromLatin1(text)));
+            size = 2 + length;
+            ++check.textFrames;
+        } else {
+            return fail(QStringLiteral("stray byte %1").arg(bytes[i].first, 2, 16));
+        }
+        for (qsizetype k = start + 1; k < start + size; ++k)
+            check.longestGapInFrame
+                = std::max(check.longestGapInFrame, bytes[k].second - bytes[k - 1].second);
+        i = start + size;
+    }
+    return check;
+}
