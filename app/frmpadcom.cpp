@@ -101,6 +101,7 @@ void frmPADCOM::createControls()
     Command4 = button("Command4", tr("Limpar Display"), twips(6090, 480, 1455, 855));
     Text1 = box("Text1", TextBox::Mode::Lines, twips(120, 3930, 3735, 495));
     Text1->setMaxLength(kDisplayTextMax);
+    Text1->setCodePageOnly(true);
     Text1->setText(kDisplaySample);
     Command3 = button("Command3", tr("Escrever no display"), twips(120, 4740, 2385, 735));
     Command1 = button("Command1", tr("Limpar"), twips(4500, 3930, 1455, 375));

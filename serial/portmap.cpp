@@ -68,8 +68,7 @@ std::optional<Lookup> published(int number)
     if (target.isEmpty()) {
         found.problem = tr("a porta %1 aponta para %2, que não existe (o dispositivo foi "
                            "desconectado?).")
-                            .arg(number)
-                            .arg(link.symLinkTarget());
+                            .arg(QString::number(number), link.symLinkTarget());
     } else if (abandoned(number)) {
         found.problem = tr("a porta %1 foi publicada por um programa que já terminou.").arg(number);
     } else {

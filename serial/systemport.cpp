@@ -35,7 +35,8 @@ QString openFailure(int error, const QString &device)
     case ELOOP:
         return SystemPort::tr("%1 é um link que não leva a nenhum dispositivo.").arg(device);
     default:
-        return SystemPort::tr("o sistema recusou abrir %1 (erro %2).").arg(device).arg(error);
+        return SystemPort::tr("o sistema recusou abrir %1 (erro %2).")
+            .arg(device, QString::number(error));
     }
 }
 
@@ -66,9 +67,11 @@ QString failureText(PortDevice::Failure failure)
     case PortDevice::Failure::Gone:
         return SystemPort::tr("o dispositivo foi desconectado ou deixou de responder");
     case PortDevice::Failure::ReadFailed:
-        return SystemPort::tr("a leitura da porta falhou");
+        return SystemPort::tr("a leitura falhou; o dispositivo foi desconectado ou deixou de "
+                              "responder");
     case PortDevice::Failure::WriteFailed:
-        return SystemPort::tr("a escrita na porta falhou");
+        return SystemPort::tr("a escrita falhou; o dispositivo foi desconectado ou deixou de "
+                              "responder");
     case PortDevice::Failure::Other:
         break;
     }

@@ -85,6 +85,38 @@ QChar fromControlPicture(QChar c)
     return c;
 }
 
+bool encodable(char32_t cp)
+{
+    return encodeOne(cp) != '?' || cp == u'?';
+}
+
+QString fitToCodePage(QStringView text)
+{
+    QString out;
+    out.reserve(text.size());
+    forEachCodePoint(text, [&out](char32_t cp) {
+        if (encodable(cp))
+            out.append(QChar(char16_t(cp)));
+        else
+            out.append(u'?');
+    });
+    return out;
+}
+
+QString mnemonic(uchar byte)
+{
+    static constexpr const char *kNames[kPictureCount] = {
+        "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS",  "HT",  "LF",
+        "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
+        "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US",
+    };
+    if (byte < kPictureCount)
+        return QString::fromLatin1(kNames[byte]);
+    if (byte == kDel)
+        return QStringLiteral("DEL");
+    return QStringLiteral("%1").arg(uint(byte), 2, 16, QChar(u'0')).toUpper();
+}
+
 qsizetype length(QStringView text)
 {
     qsizetype n = 0;

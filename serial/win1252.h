@@ -18,6 +18,11 @@ QString decode(QByteArrayView bytes);
 // becomes '?', so the byte count always equals the character count.
 QByteArray encode(QStringView text);
 
+// Whether the code page has a byte for this code point.
+bool encodable(char32_t codePoint);
+// The text as the line will carry it: each code point the code page lacks becomes '?'.
+QString fitToCodePage(QStringView text);
+
 // Number of characters as the line counts them: code points, not UTF-16 units.
 qsizetype length(QStringView text);
 
@@ -25,5 +30,9 @@ qsizetype length(QStringView text);
 // (U+2400-U+241F, U+2421); every other character stands for itself. And back.
 QChar controlPicture(QChar c);
 QChar fromControlPicture(QChar c);
+
+// The ASCII name of a control byte (00-1F, 7F: "NUL", "ACK", "DEL"); for any other byte its
+// two hex digits, for a byte with no character of its own.
+QString mnemonic(uchar byte);
 
 } // namespace win1252

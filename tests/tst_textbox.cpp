@@ -3,8 +3,12 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QInputMethodEvent>
+#include <QKeyEvent>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
 
 // Drops reach the box through the same call as a paste.
 class DropTarget : public TextBox
@@ -30,6 +34,9 @@ private slots:
     void undoRespectsLimit();
     void inputMethodRespectsLimit();
     void userEditOfLogKeepsControls();
+    void controlNamesFitTheirCells();
+    void logFollowsOnlyAtBottom();
+    void onlyWhatTheLineCarries();
 };
 
 void TestTextBox::readsBackExactly_data()
@@ -185,6 +192,88 @@ void TestTextBox::userEditOfLogKeepsControls()
     box.moveCursor(QTextCursor::Start);
     QTest::keyClick(&box, Qt::Key_Delete);
     QCOMPARE(box.text(), QStringLiteral("\x06") + QChar(u'\0') + QStringLiteral("z\r\n"));
+}
+
+void TestTextBox::controlNamesFitTheirCells()
+{
+    // Each control character's cell is widened to its drawn name ("ACK"), so names never
+    // overlap each other or the text around them.
+    TextBox box(TextBox::Mode::Log);
+    box.resize(400, 100);
+    box.show();
+    box.setText(QStringLiteral("a\x06\x15") + QChar(u'\0') + QStringLiteral("b"));
+    box.flushView();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    const QTextBlock block = box.document()->firstBlock();
+    const QTextLine line = block.layout()->lineAt(0);
+    QFont names = box.font();
+    names.setPixelSize(std::max(7, QFontInfo(box.font()).pixelSize() - 3));
+    names.setBold(true);
+    names.setStretch(QFont::Condensed);
+    const QFontMetricsF metrics(names);
+    const QStringList expected{QStringLiteral("ACK"), QStringLiteral("NAK"), QStringLiteral("NUL")};
+    for (int i = 1; i <= 3; ++i) {
+        const qreal cell = line.cursorToX(i + 1) - line.cursorToX(i);
+        QVERIFY2(cell >= metrics.horizontalAdvance(expected[i - 1]),
+                 qPrintable(QStringLiteral("%1: %2").arg(expected[i - 1]).arg(cell)));
+    }
+    // The text itself is untouched by how it is shown.
+    QCOMPARE(box.text(), QStringLiteral("a\x06\x15") + QChar(u'\0') + QStringLiteral("b"));
+}
+
+void TestTextBox::logFollowsOnlyAtBottom()
+{
+    TextBox box(TextBox::Mode::Log);
+    box.resize(120, 60);
+    box.show();
+    QString text;
+    for (int i = 0; i < 60; ++i)
+        text += QStringLiteral(" 41");
+    box.setText(text);
+    box.flushView();
+    QScrollBar *bar = box.verticalScrollBar();
+    QVERIFY(bar->maximum() > 0);
+
+    // At the bottom: new bytes are followed.
+    bar->setValue(bar->maximum());
+    text += QStringLiteral(" 42").repeated(20);
+    box.setText(text);
+    box.flushView();
+    QCOMPARE(bar->value(), bar->maximum());
+
+    // Scrolled up to read: the view stays where the user put it.
+    bar->setValue(0);
+    text += QStringLiteral(" 43").repeated(20);
+    box.setText(text);
+    box.flushView();
+    QCOMPARE(bar->value(), 0);
+}
+
+void TestTextBox::onlyWhatTheLineCarries()
+{
+    TextBox box(TextBox::Mode::Lines);
+    box.setMaxLength(80);
+    box.setCodePageOnly(true);
+    box.show();
+    for (const QString &typed : {QStringLiteral("a"), QStringLiteral("Ж"), QStringLiteral("€")}) {
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, typed);
+        QApplication::sendEvent(&box, &key);
+    }
+    QCOMPARE(box.text(), QStringLiteral("a€")); // refused, as the 81st character is
+
+    QInputMethodEvent commit;
+    commit.setCommitString(QStringLiteral("中b"));
+    QApplication::sendEvent(&box, &commit);
+    QCOMPARE(box.text(), QStringLiteral("a€b"));
+
+    // Pasted: shown as the line will carry it.
+    DropTarget pasted(TextBox::Mode::Lines);
+    pasted.setCodePageOnly(true);
+    QMimeData mime;
+    mime.setText(QStringLiteral("Привет e\u0301 \U0001F600 º"));
+    pasted.insertFromMimeData(&mime);
+    QCOMPARE(pasted.text(), QStringLiteral("?????? e? ? º"));
+    QCOMPARE(pasted.document()->toRawText(), pasted.text());
 }
 
 QTEST_MAIN(TestTextBox)

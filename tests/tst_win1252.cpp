@@ -12,6 +12,8 @@ private slots:
     void agreesWithIcu();
     void encode_data();
     void encode();
+    void mnemonic_data();
+    void mnemonic();
 };
 
 void TestWin1252::everyByteRoundTrips()
@@ -62,6 +64,9 @@ void TestWin1252::encode_data()
         << QStringLiteral("a\U0001F600b") << QByteArray("a?b");
     QTest::newRow("lone surrogate") << QString(QChar(char16_t(0xD800))) << QByteArray("?");
     QTest::newRow("curly quotes") << QStringLiteral("“x”") << QByteArray("\x93x\x94");
+    QTest::newRow("cyrillic") << QStringLiteral("Жa") << QByteArray("?a");
+    QTest::newRow("combining accent") << QStringLiteral("e\u0301") << QByteArray("e?");
+    QTest::newRow("question mark itself") << QStringLiteral("?") << QByteArray("?");
 }
 
 void TestWin1252::encode()
@@ -70,6 +75,33 @@ void TestWin1252::encode()
     QFETCH(QByteArray, bytes);
     QCOMPARE(win1252::encode(text), bytes);
     QCOMPARE(win1252::length(text), bytes.size());
+    // What the text box keeps of a text is exactly what the line carries.
+    const QString carried = win1252::fitToCodePage(text);
+    QCOMPARE(win1252::decode(bytes), carried);
+    QCOMPARE(win1252::encode(carried), bytes);
+}
+
+void TestWin1252::mnemonic_data()
+{
+    QTest::addColumn<int>("byte");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("NUL") << 0x00 << QStringLiteral("NUL");
+    QTest::newRow("ACK") << 0x06 << QStringLiteral("ACK");
+    QTest::newRow("LF") << 0x0A << QStringLiteral("LF");
+    QTest::newRow("CR") << 0x0D << QStringLiteral("CR");
+    QTest::newRow("NAK") << 0x15 << QStringLiteral("NAK");
+    QTest::newRow("ESC") << 0x1B << QStringLiteral("ESC");
+    QTest::newRow("US") << 0x1F << QStringLiteral("US");
+    QTest::newRow("DEL") << 0x7F << QStringLiteral("DEL");
+    QTest::newRow("undefined 81") << 0x81 << QStringLiteral("81");
+    QTest::newRow("undefined 9D") << 0x9D << QStringLiteral("9D");
+}
+
+void TestWin1252::mnemonic()
+{
+    QFETCH(int, byte);
+    QFETCH(QString, name);
+    QCOMPARE(win1252::mnemonic(uchar(byte)), name);
 }
 
 QTEST_GUILESS_MAIN(TestWin1252)

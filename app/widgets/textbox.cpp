@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QPainter>
 #include <QScrollBar>
+#include <QSyntaxHighlighter>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -26,6 +28,57 @@ QString crlfLineBreaks(const QString &text)
     return out;
 }
 
+bool isControlPicture(QChar c)
+{
+    return win1252::fromControlPicture(c) != c;
+}
+
+// The pixel font of the names drawn for control characters.
+QFont nameFont(const QFont &base)
+{
+    QFont f = base;
+    f.setPixelSize(std::max(7, QFontInfo(base).pixelSize() - 3));
+    f.setBold(true);
+    f.setStretch(QFont::Condensed);
+    return f;
+}
+
+constexpr int kNamePadding = 3;
+
+// Widens each control character's cell to fit its name; the names are painted over the
+// cells afterwards. Formats of the layout only: the document's text stays as it is.
+class NameCells : public QSyntaxHighlighter
+{
+public:
+    NameCells(QTextDocument *document, const QWidget *view)
+        : QSyntaxHighlighter(document)
+        , m_view(view)
+    {
+    }
+
+protected:
+    void highlightBlock(const QString &text) override
+    {
+        const QFontMetrics base(m_view->font());
+        const QFontMetrics names(nameFont(m_view->font()));
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text[i];
+            if (!isControlPicture(c) && c != QChar(kReplacement))
+                continue;
+            const QString name = win1252::mnemonic(
+                uchar(isControlPicture(c) ? win1252::fromControlPicture(c).unicode() : 0x80));
+            QTextCharFormat wide;
+            wide.setFontLetterSpacingType(QFont::AbsoluteSpacing);
+            wide.setFontLetterSpacing(names.horizontalAdvance(name) + 2 * kNamePadding
+                                      - base.horizontalAdvance(c));
+            setFormat(int(i), 1, wide);
+        }
+    }
+
+private:
+    const QWidget *m_view;
+};
+
 } // namespace
 
 TextBox::TextBox(Mode mode, QWidget *parent)
@@ -41,6 +94,7 @@ TextBox::TextBox(Mode mode, QWidget *parent)
     m_viewTimer.setInterval(kFrame);
     connect(&m_viewTimer, &QTimer::timeout, this, &TextBox::flushView);
     connect(document(), &QTextDocument::contentsChange, this, &TextBox::onContentsChange);
+    new NameCells(document(), this);
 }
 
 QString TextBox::render(QStringView text, Mode mode)
@@ -99,13 +153,18 @@ void TextBox::flushView()
     m_viewTimer.stop();
     if (m_pendingTail.isEmpty())
         return;
+    // A user who scrolled up to read older bytes keeps the view still; one at the bottom
+    // follows the new bytes.
+    QScrollBar *bar = verticalScrollBar();
+    const bool following = bar->value() >= bar->maximum();
     m_updating = true;
     QTextCursor end(document());
     end.movePosition(QTextCursor::End);
     end.insertText(render(m_pendingTail, m_mode));
     m_pendingTail.clear();
     m_updating = false;
-    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    if (following)
+        bar->setValue(bar->maximum());
 }
 
 void TextBox::setText(const QString &text)
@@ -132,22 +191,34 @@ void TextBox::onContentsChange(int position, int removed, int added)
     }
     if (m_maxLength > 0 && win1252::length(next) > m_maxLength) {
         // Whatever way the text came in (undo, drag, input method), the limit holds: the
-        // text keeps its last value and the screen is put back once the document is done
-        // with this change.
-        const int cursor = textCursor().position();
-        QMetaObject::invokeMethod(
-            this,
-            [this, cursor] {
-                display(m_text);
-                QTextCursor c = textCursor();
-                c.setPosition(std::min(cursor, document()->characterCount() - 1));
-                setTextCursor(c);
-            },
-            Qt::QueuedConnection);
+        // text keeps its last value and the screen is put back.
+        putBack(textCursor().position());
         QApplication::beep();
         return;
     }
+    if (m_codePageOnly) {
+        const QString carried = win1252::fitToCodePage(next);
+        if (carried != next) {
+            m_text = carried;
+            putBack(textCursor().position());
+            return;
+        }
+    }
     m_text = next;
+}
+
+void TextBox::putBack(int cursor)
+{
+    // Once the document is done with the change under way.
+    QMetaObject::invokeMethod(
+        this,
+        [this, cursor] {
+            display(m_text);
+            QTextCursor c = textCursor();
+            c.setPosition(std::min(cursor, document()->characterCount() - 1));
+            setTextCursor(c);
+        },
+        Qt::QueuedConnection);
 }
 
 qsizetype TextBox::roomFor() const
@@ -187,6 +258,25 @@ void TextBox::insertModelText(const QString &text)
 void TextBox::inputMethodEvent(QInputMethodEvent *event)
 {
     flushView();
+    if (m_codePageOnly && !event->commitString().isEmpty()) {
+        QString kept;
+        const QString committed = event->commitString();
+        for (qsizetype i = 0; i < committed.size(); ++i) {
+            const bool pair = committed[i].isHighSurrogate() && i + 1 < committed.size();
+            const char32_t cp = pair ? QChar::surrogateToUcs4(committed[i], committed[i + 1])
+                                     : committed[i].unicode();
+            if (win1252::encodable(cp))
+                kept += committed[i];
+            i += pair ? 1 : 0;
+        }
+        if (kept != committed) {
+            QApplication::beep();
+            QInputMethodEvent filtered(event->preeditString(), event->attributes());
+            filtered.setCommitString(kept, event->replacementStart(), event->replacementLength());
+            QPlainTextEdit::inputMethodEvent(&filtered);
+            return;
+        }
+    }
     QPlainTextEdit::inputMethodEvent(event);
 }
 
@@ -202,8 +292,10 @@ void TextBox::keyPressEvent(QKeyEvent *event)
         return;
     }
     const QString typed = event->text();
-    if (!typed.isEmpty() && typed.at(0).isPrint() && m_maxLength > 0
-        && win1252::length(typed) > roomFor()) {
+    const bool printable = !typed.isEmpty() && (typed.at(0).isPrint() || typed.at(0).isSurrogate());
+    if (printable
+        && ((m_maxLength > 0 && win1252::length(typed) > roomFor())
+            || (m_codePageOnly && win1252::fitToCodePage(typed) != typed))) {
         QApplication::beep();
         return;
     }
@@ -213,6 +305,61 @@ void TextBox::keyPressEvent(QKeyEvent *event)
 void TextBox::insertFromMimeData(const QMimeData *source)
 {
     flushView();
-    if (source && source->hasText())
-        insertModelText(crlfLineBreaks(source->text()));
+    if (!source || !source->hasText())
+        return;
+    const QString text = crlfLineBreaks(source->text());
+    insertModelText(m_codePageOnly ? win1252::fitToCodePage(text) : text);
+}
+
+void TextBox::paintEvent(QPaintEvent *event)
+{
+    QPlainTextEdit::paintEvent(event);
+    paintControlNames();
+}
+
+void TextBox::paintControlNames()
+{
+    QPainter painter(viewport());
+    const QFont names = nameFont(font());
+    painter.setFont(names);
+    const QColor ink = palette().color(QPalette::Text);
+    const QColor base = palette().color(QPalette::Base);
+    const QColor fill = base.darker(112);
+    const QRect visible = viewport()->rect();
+    for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+        const QRectF area = blockBoundingGeometry(block).translated(contentOffset());
+        if (area.top() > visible.bottom())
+            break;
+        const QTextLayout *layout = block.layout();
+        const QString text = block.text();
+        for (int l = 0; l < layout->lineCount(); ++l) {
+            const QTextLine line = layout->lineAt(l);
+            const qreal top = area.top() + line.y();
+            if (top + line.height() < visible.top() || top > visible.bottom())
+                continue;
+            const int end = line.textStart() + line.textLength();
+            for (int i = line.textStart(); i < end && i < text.size(); ++i) {
+                const QChar c = text[i];
+                QString name;
+                if (isControlPicture(c)) {
+                    name = win1252::mnemonic(uchar(win1252::fromControlPicture(c).unicode()));
+                } else if (c == QChar(kReplacement) && m_mode == Mode::Log
+                           && block.position() + i < m_text.size()) {
+                    name = win1252::mnemonic(uchar(m_text[block.position() + i].unicode()));
+                } else {
+                    continue;
+                }
+                const qreal left = area.left() + line.cursorToX(i);
+                const qreal right = area.left() + line.cursorToX(i + 1);
+                // Over whatever the font drew for the character (often a hollow box).
+                painter.fillRect(QRectF(left, top, right - left, line.height()), base);
+                const QRectF cell(left + 1, top + 1, right - left - 2, line.height() - 2);
+                painter.setPen(Qt::NoPen);
+                painter.setBrush(fill);
+                painter.drawRoundedRect(cell, 2, 2);
+                painter.setPen(ink);
+                painter.drawText(cell, Qt::AlignCenter, name);
+            }
+        }
+    }
 }

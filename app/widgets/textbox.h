@@ -7,6 +7,8 @@
 // A multi-line text box whose text reads back exactly what was set, appended or typed:
 // QPlainTextEdit alone turns CR into a paragraph break and cannot hold that.
 // Lines:   CR LF shows as a line break; Enter inserts CR LF (the display text).
+// Control characters show as their names in small boxes ("ACK", "CR"), as editors do: few
+// fonts have the control pictures the document holds, and none legibly at this size.
 // Log:     every control character shows as a visible symbol on one wrapping line; Enter
 //          inserts CR LF, shown as such. No undo history, so appending costs no memory, and
 //          appends reach the screen at most once a frame: laying out a long paragraph again
@@ -28,6 +30,10 @@ public:
     void setMaxLength(int length) { m_maxLength = length; }
     int maxLength() const { return m_maxLength; }
 
+    // Only characters the line can carry: others are refused when typed, and become '?'
+    // when pasted, as they would on the line.
+    void setCodePageOnly(bool on) { m_codePageOnly = on; }
+
     // Puts appended text that waits for the next frame on screen now.
     void flushView();
 
@@ -38,12 +44,15 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     void inputMethodEvent(QInputMethodEvent *event) override;
     void insertFromMimeData(const QMimeData *source) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     void onContentsChange(int position, int removed, int added);
     void display(const QString &text);
     qsizetype roomFor() const;
     void insertModelText(const QString &text);
+    void putBack(int cursor);
+    void paintControlNames();
 
     Mode m_mode;
     QString m_text;
@@ -51,4 +60,5 @@ private:
     QTimer m_viewTimer;
     int m_maxLength = 0;
     bool m_updating = false;
+    bool m_codePageOnly = false;
 };
