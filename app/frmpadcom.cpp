@@ -197,6 +197,8 @@ void frmPADCOM::wire()
     connect(Command7, &QPushButton::clicked, this, &frmPADCOM::Command7_Click);
     connect(Command8, &QPushButton::clicked, this, &frmPADCOM::Command8_Click);
     connect(Label5, &ClickLabel::clicked, this, &frmPADCOM::Label5_Click);
+    // Typing the number and pressing Enter is how a technician opens a port.
+    connect(Text5, &QLineEdit::returnPressed, this, &frmPADCOM::CMDInicializar_Click);
     connect(&MSComm1, &MSComm::OnComm, this, &frmPADCOM::MSComm1_OnComm);
     connect(&MSComm1, &MSComm::portLost, this, &frmPADCOM::onPortLost);
     connect(&Timer1, &LoopTimer::Timer, this, &frmPADCOM::Timer1_Timer);

@@ -65,6 +65,7 @@ private slots:
     void openFails();
     void openBusyPortFails();
     void openAndReopen();
+    void enterInNumberOpens();
     void portTableInTooltip();
     void lossDuringLoopClosesWindowToo();
 
@@ -382,6 +383,17 @@ void TestWindow::openAndReopen()
     QCOMPARE(m_form->comm().CommPort(), qint16(2));
     QTest::mouseClick(control<QPushButton>(*m_form, "Command4"), Qt::LeftButton);
     QTRY_COMPARE(other.received(), QByteArray("\xA0\x01"));
+}
+
+void TestWindow::enterInNumberOpens()
+{
+    auto *text5 = control<QLineEdit>(*m_form, "Text5");
+    text5->setFocus();
+    text5->selectAll();
+    QTest::keyClicks(text5, QStringLiteral("1"));
+    QTest::keyClick(text5, Qt::Key_Return);
+    QVERIFY(m_form->comm().PortOpen());
+    QVERIFY(!control<QGroupBox>(*m_form, "Inicia")->isVisible());
 }
 
 void TestWindow::portTableInTooltip()

@@ -7,6 +7,7 @@
 #include "sim/simwindow.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QPixmap>
@@ -42,7 +43,13 @@ int main(int argc, char *argv[])
         window.findChild<QLineEdit *>(QStringLiteral("Text5"))->setText(args[2]);
         window.CMDInicializar_Click();
         window.Command3_Click();
+        QTest::qWait(300);
+        // A wrong length too, so that the logs show a refusal beside the acknowledgement.
+        auto *wrong = window.findChild<QCheckBox *>(QStringLiteral("Check1"));
+        wrong->setChecked(true);
+        window.Command3_Click();
         QTest::qWait(800);
+        wrong->setChecked(false);
         ok &= save(window, out.filePath(QStringLiteral("padcom-open.png")));
     }
 
