@@ -81,7 +81,8 @@ void LineRecorder::settle(std::chrono::milliseconds quiet, std::chrono::millisec
     }
 }
 
-FrameCheck checkFrames(const QList<LineRecorder::Arrival> &arrivals, const QSet<QByteArray> &texts)
+FrameCheck checkFrames(const QList<LineRecorder::Arrival> &arrivals, const QSet<QByteArray> &texts,
+                       bool wrongLengthAllowed)
 {
     // One byte with its arrival time.
     QList<std::pair<uchar, std::chrono::nanoseconds>> bytes;
@@ -110,15 +111,21 @@ FrameCheck checkFrames(const QList<LineRecorder::Arrival> &arrivals, const QSet<
             if (i + 1 >= bytes.size())
                 return fail(QStringLiteral("text frame cut after its marker"));
             const qsizetype length = bytes[i + 1].first;
-            if (i + 2 + length > bytes.size())
+            const auto textOf = [&](qsizetype n) {
+                QByteArray text;
+                for (qsizetype k = 0; k < n && i + 2 + k < bytes.size(); ++k)
+                    text.append(char(bytes[i + 2 + k].first));
+                return text;
+            };
+            if (i + 2 + length <= bytes.size() && texts.contains(textOf(length)))
+                size = 2 + length;
+            else if (wrongLengthAllowed && length > 0 && texts.contains(textOf(length - 1)))
+                size = 1 + length;
+            else if (i + 2 + length > bytes.size())
                 return fail(QStringLiteral("text frame of %1 cut").arg(length));
-            QByteArray text;
-            for (qsizetype k = 0; k < length; ++k)
-                text.append(char(bytes[i + 2 + k].first));
-            if (!texts.contains(text))
-                return fail(
-                    QStringLiteral("text frame carries \"%1\"").arg(QString::fromLatin1(text)));
-            size = 2 + length;
+            else
+                return fail(QStringLiteral("text frame carries \"%1\"")
+                                .arg(QString::fromLatin1(textOf(length))));
             ++check.textFrames;
         } else {
             return fail(QStringLiteral("stray byte %1").arg(bytes[i].first, 2, 16));

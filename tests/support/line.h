@@ -42,8 +42,9 @@ private:
 };
 
 // Splits what reached the far end into display frames. A text frame counts as whole only
-// when its length byte matches and its text is one of `texts`; `error` says where the
-// stream first stops making sense (a cut frame, a stray byte).
+// when its length byte matches and its text is one of `texts` (or, where the window may have
+// sent a wrong length on purpose, when it is one too large); `error` says where the stream
+// first stops making sense (a cut frame, a stray byte).
 struct FrameCheck
 {
     int commandFrames = 0;
@@ -52,4 +53,5 @@ struct FrameCheck
     // The longest pause between two bytes of one frame.
     std::chrono::nanoseconds longestGapInFrame{0};
 };
-FrameCheck checkFrames(const QList<LineRecorder::Arrival> &arrivals, const QSet<QByteArray> &texts);
+FrameCheck checkFrames(const QList<LineRecorder::Arrival> &arrivals, const QSet<QByteArray> &texts,
+                       bool wrongLengthAllowed = false);
