@@ -153,7 +153,6 @@ Lookup lookup(int number)
         return result;
     }
 #ifdef Q_OS_WIN
-    // QSerialPort turns COM10 and above into the \\.\COM10 form Windows needs for them.
     result.device = QStringLiteral("COM%1").arg(number);
 #else
     if (auto found = published(number))
@@ -165,6 +164,15 @@ Lookup lookup(int number)
         result.problem = tr("não há porta serial com o número %1.").arg(number);
 #endif
     return result;
+}
+
+QString systemLocation(const QString &device)
+{
+#ifdef Q_OS_WIN
+    if (device.startsWith(u"COM"))
+        return QStringLiteral("\\\\.\\") + device;
+#endif
+    return device;
 }
 
 std::optional<QString> deviceFor(int number)

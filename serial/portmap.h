@@ -43,6 +43,10 @@ Lookup lookup(int number);
 // The device behind a port number, or nothing when the number names no usable port.
 std::optional<QString> deviceFor(int number);
 
+// The name the system opens a device by. Windows opens COM10 and above only as \\.\COM10;
+// the form works for every COM port, so every one gets it.
+QString systemLocation(const QString &device);
+
 // Every number that names a port now, or was published and cannot be used, lowest first.
 QList<Entry> table();
 

@@ -1,5 +1,7 @@
 #include "systemport.h"
 
+#include "portmap.h"
+
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
 #else
@@ -104,7 +106,7 @@ bool SystemPort::open(const QString &device, const LineSettings &settings)
     if (const QString refusal = probe(device); !refusal.isEmpty())
         return refuse(refusal);
 #endif
-    m_port.setPortName(device);
+    m_port.setPortName(ports::systemLocation(device));
     m_port.setBaudRate(settings.baudRate);
     m_port.setParity(settings.parity);
     m_port.setDataBits(settings.dataBits);

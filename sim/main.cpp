@@ -2,10 +2,13 @@
 // that PADCOM can be tried and tested without the hardware.
 
 #include "device.h"
-#include "ptyhost.h"
-#include "serial/portpublisher.h"
+#include "serial/portmap.h"
 #include "serial/win1252.h"
 #include "simwindow.h"
+#ifndef Q_OS_WIN
+#include "ptyhost.h"
+#include "serial/portpublisher.h"
+#endif
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -13,15 +16,18 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 
-#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <memory>
+#ifndef Q_OS_WIN
+#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
+#ifndef Q_OS_WIN
 int g_signalPipe[2] = {-1, -1};
 
 void onSignal(int)
@@ -48,6 +54,7 @@ void quitOnSignals(QObject *context)
     // A reader of the printed display that goes away must not end us before the link goes.
     ::signal(SIGPIPE, SIG_IGN);
 }
+#endif
 
 QString displayText(const LcdDevice &d)
 {
@@ -103,14 +110,16 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     QTextStream err(stderr);
     VirtualKeyboard keyboard;
-    PtyHost pty;
     QSerialPort serial;
-    PortPublisher publisher;
     QString portText;
+#ifndef Q_OS_WIN
+    PtyHost pty;
+    PortPublisher publisher;
+#endif
 
     std::function<void(const QByteArray &)> send;
     if (cli.isSet(deviceOption)) {
-        serial.setPortName(cli.value(deviceOption));
+        serial.setPortName(ports::systemLocation(cli.value(deviceOption)));
         serial.setBaudRate(9600);
         serial.setDataBits(QSerialPort::Data8);
         serial.setParity(QSerialPort::NoParity);
@@ -127,6 +136,12 @@ int main(int argc, char *argv[])
         };
         portText = QStringLiteral("Teclado virtual na porta %1").arg(cli.value(deviceOption));
     } else {
+#ifdef Q_OS_WIN
+        err << "padsim: no Windows o teclado virtual precisa de uma porta real: --device COMn "
+               "(um cabo null-modem ou um par de portas virtuais)"
+            << Qt::endl;
+        return 1;
+#else
         int number = 0;
         if (cli.isSet(portOption)) {
             bool ok = false;
@@ -152,10 +167,13 @@ int main(int argc, char *argv[])
             pty.send(b);
         };
         portText = QStringLiteral("Teclado virtual na porta %1").arg(publisher.number());
+#endif
     }
     QObject::connect(&keyboard, &VirtualKeyboard::reply, &keyboard,
                      [&send](const QByteArray &b) { send(b); });
+#ifndef Q_OS_WIN
     quitOnSignals(app.get());
+#endif
 
     out << portText << Qt::endl;
 
@@ -165,6 +183,8 @@ int main(int argc, char *argv[])
         QObject::connect(&keyboard, &VirtualKeyboard::changed, &keyboard,
                          [&] { out << displayText(keyboard.device()) << Qt::flush; });
         out << displayText(keyboard.device()) << Qt::flush;
+#ifndef Q_OS_WIN
+        // Keys from standard input (a console cannot be watched this way on Windows).
         input = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
         QObject::connect(input.get(), &QSocketNotifier::activated, &keyboard, [&] {
             char buffer[256];
@@ -178,6 +198,7 @@ int main(int argc, char *argv[])
             if (!keys.isEmpty())
                 send(keys);
         });
+#endif
     } else {
         window = std::make_unique<SimWindow>(keyboard, portText);
         QObject::connect(window.get(), &SimWindow::keys, &keyboard,

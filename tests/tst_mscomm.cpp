@@ -2,7 +2,6 @@
 #include "serial/mscomm.h"
 #include "serial/portmap.h"
 #include "serial/portsetup.h"
-#include "support/fakeport.h"
 #include "support/line.h"
 #include "support/pty.h"
 
@@ -79,10 +78,6 @@ private slots:
     void transmitBufferBounded();
     void closeLetsFrameOnLineFinish();
     void busyThreadNeverPausesInsideFrame();
-    void openSequenceLeavesLinesOff();
-    void systemBacklogCountsAsWaiting();
-    void failureClosesAndIsToldOnce_data();
-    void failureClosesAndIsToldOnce();
 
 private:
     RuntimeDir m_runtime;
@@ -443,79 +438,6 @@ void TestMSComm::busyThreadNeverPausesInsideFrame()
     QCOMPARE(check.textFrames, 3);
     QVERIFY2(check.longestGapInFrame < 20ms,
              qPrintable(QString::number(check.longestGapInFrame.count() / 1e6)));
-}
-
-void TestMSComm::openSequenceLeavesLinesOff()
-{
-    QVERIFY(linkPort(1, m_peer->slavePath()));
-    auto device = std::make_unique<FakePort>();
-    FakePort &port = *device;
-    MSComm comm(std::move(device));
-    QVERIFY(portsetup::open(comm, QStringLiteral("1")).opened);
-    QVERIFY(!port.dtr);
-    QVERIFY(!port.rts);
-    // Settings go with the open; both lines are switched after it, DTR first.
-    QVERIFY2(port.calls.first().startsWith(u"open ") && port.calls.first().endsWith(u" 9600,N,8,1"),
-             qPrintable(port.calls.join(u'|')));
-    QCOMPARE(port.calls.mid(port.calls.size() - 2),
-             QStringList({QStringLiteral("dtr 0"), QStringLiteral("rts 0")}));
-
-    // A line set while closed takes effect with the next open.
-    comm.setPortOpen(false);
-    QVERIFY(comm.setDTREnable(true));
-    QVERIFY(comm.setPortOpen(true));
-    QVERIFY(port.dtr);
-    QVERIFY(!port.rts);
-}
-
-void TestMSComm::systemBacklogCountsAsWaiting()
-{
-    QVERIFY(linkPort(1, m_peer->slavePath()));
-    auto device = std::make_unique<FakePort>();
-    FakePort &port = *device;
-    MSComm comm(std::move(device));
-    QVERIFY(portsetup::open(comm, QStringLiteral("1")).opened);
-    // An adapter that holds 450 bytes the line has not carried: only 62 more may wait.
-    port.heldBySystem = 450;
-    QCOMPARE(comm.OutBufferCount(), 450);
-    QCOMPARE(comm.Output(QByteArray(63, 'x')), MSComm::OutputResult::BufferFull);
-    QCOMPARE(comm.Output(QByteArray(62, 'x')), MSComm::OutputResult::Queued);
-    QCOMPARE(port.written, QByteArray()); // held back until the adapter has room
-    QCOMPARE(comm.OutBufferCount(), 512);
-    port.heldBySystem = 0;
-    QTRY_COMPARE(port.written, QByteArray(62, 'x'));
-
-    // A system that never drains does not hold a close for long: what it has is discarded.
-    port.heldBySystem = 300;
-    comm.setPortOpen(false);
-    QVERIFY(port.calls.contains(QStringLiteral("discard")));
-}
-
-void TestMSComm::failureClosesAndIsToldOnce_data()
-{
-    QTest::addColumn<PortDevice::Failure>("failure");
-    QTest::newRow("device gone") << PortDevice::Failure::Gone;
-    QTest::newRow("read failed") << PortDevice::Failure::ReadFailed;
-    QTest::newRow("write failed") << PortDevice::Failure::WriteFailed;
-}
-
-void TestMSComm::failureClosesAndIsToldOnce()
-{
-    QFETCH(PortDevice::Failure, failure);
-    QVERIFY(linkPort(1, m_peer->slavePath()));
-    auto device = std::make_unique<FakePort>();
-    FakePort &port = *device;
-    MSComm comm(std::move(device));
-    QSignalSpy lost(&comm, &MSComm::portLost);
-    QVERIFY(portsetup::open(comm, QStringLiteral("1")).opened);
-    port.fail(failure);
-    port.fail(failure);
-    QCOMPARE(lost.size(), 1);
-    QCOMPARE(lost.first().at(1).toString(), QStringLiteral("falhou"));
-    QCOMPARE(comm.state(), MSComm::PortState::Lost);
-    QVERIFY(!port.isOpen());
-    QCOMPARE(comm.Output("x"), MSComm::OutputResult::PortClosed);
-    QCOMPARE(port.written, QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestMSComm)
