@@ -5,7 +5,11 @@
 #include "serial/txline.h"
 #include "serial/win1252.h"
 
+#include <QElapsedTimer>
 #include <QTest>
+#include <QThread>
+
+#include <cmath>
 
 using namespace std::chrono_literals;
 
@@ -26,6 +30,7 @@ private slots:
     void settings_data();
     void settings();
     void txLine();
+    void loopTimerKeepsTheGrid();
 };
 
 void TestRules::textFrame_data()
@@ -183,6 +188,38 @@ void TestRules::txLine()
     QCOMPARE(line.untilPendingAtMost(2, 8ms), 4ms);
     line.handOver(3, 100ms); // an idle line starts afresh
     QCOMPARE(line.pending(100ms), 3);
+}
+
+void TestRules::loopTimerKeepsTheGrid()
+{
+    // Ticks come at the interval's grid, a busy moment costs ticks but not the grid, and a
+    // stop means no tick after it.
+    LoopTimer timer;
+    QList<qint64> at;
+    QElapsedTimer clock;
+    connect(&timer, &LoopTimer::Timer, this, [&] { at << clock.nsecsElapsed(); });
+    timer.setInterval(20);
+    clock.start();
+    timer.setEnabled(true);
+    QVERIFY(timer.isTicking());
+    QTRY_VERIFY_WITH_TIMEOUT(at.size() >= 10, 5000);
+    QThread::msleep(75); // the thread at work: about three ticks come due meanwhile
+    QTRY_VERIFY_WITH_TIMEOUT(at.size() >= 13, 5000);
+    timer.setEnabled(false);
+    QVERIFY(!timer.isTicking());
+    const qsizetype stopped = at.size();
+    QTest::qWait(100);
+    QCOMPARE(at.size(), stopped);
+    for (qsizetype i = 1; i < at.size(); ++i) {
+        const qint64 step = at[i] - at[i - 1];
+        // Whole intervals apart, within what a loaded machine may add to one dispatch.
+        const double intervals = double(step) / 20e6;
+        QVERIFY2(std::abs(intervals - std::round(intervals)) < 0.45 || intervals > 1,
+                 qPrintable(QString::number(intervals)));
+    }
+    // Nothing was queued: no burst of catch-up ticks after the busy moment.
+    for (qsizetype i = 1; i < at.size(); ++i)
+        QVERIFY2(at[i] - at[i - 1] > 5'000'000, qPrintable(QString::number(at[i] - at[i - 1])));
 }
 
 QTEST_GUILESS_MAIN(TestRules)
