@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# Builds and runs the benchmarks; run on an idle machine.
-#   scripts/bench.sh [ticks at 100 ms] [flood seconds]
+# Builds and runs every benchmark, and writes bench/RESULTS.md (with the plot
+# bench/loop-phase.svg). Takes about 20 minutes; run it on an idle machine.
+# Shorter runs for a try: BENCH_REPS=1 BENCH_LINE_SECONDS=5 BENCH_IDLE_SECONDS=5 scripts/bench.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
-scripts/build.sh default
-build/bench/bench_loop "${1:-100}"
-build/bench/bench_monitor "${2:-10}"
+source scripts/lib.sh
+step "Checking packages" scripts/deps.sh python3 valgrind xvfb xauth xdotool x11-utils
+step "Building" scripts/build.sh default
+use_runtime_dir
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1024x768x24" python3 bench/run.py
+fi
+python3 bench/run.py

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
+#include <QPixmapCache>
 #include <QScrollBar>
 #include <QSyntaxHighlighter>
 #include <QTextBlock>
@@ -59,24 +60,36 @@ public:
 protected:
     void highlightBlock(const QString &text) override
     {
-        const QFontMetrics base(m_view->font());
-        const QFontMetrics names(nameFont(m_view->font()));
+        if (m_font != m_view->font()) {
+            m_font = m_view->font();
+            m_formats.clear();
+        }
         for (qsizetype i = 0; i < text.size(); ++i) {
             const QChar c = text[i];
-            if (!isControlPicture(c) && c != QChar(kReplacement))
-                continue;
-            const QString name = win1252::mnemonic(
-                uchar(isControlPicture(c) ? win1252::fromControlPicture(c).unicode() : 0x80));
-            QTextCharFormat wide;
-            wide.setFontLetterSpacingType(QFont::AbsoluteSpacing);
-            wide.setFontLetterSpacing(names.horizontalAdvance(name) + 2 * kNamePadding
-                                      - base.horizontalAdvance(c));
-            setFormat(int(i), 1, wide);
+            if (isControlPicture(c) || c == QChar(kReplacement))
+                setFormat(int(i), 1, formatFor(c));
         }
     }
 
 private:
+    // Logs run through here with every append: the widths are worked out once per symbol.
+    const QTextCharFormat &formatFor(QChar c)
+    {
+        auto it = m_formats.find(c.unicode());
+        if (it != m_formats.end())
+            return *it;
+        const QString name = win1252::mnemonic(
+            uchar(isControlPicture(c) ? win1252::fromControlPicture(c).unicode() : 0x80));
+        QTextCharFormat wide;
+        wide.setFontLetterSpacingType(QFont::AbsoluteSpacing);
+        wide.setFontLetterSpacing(QFontMetrics(nameFont(m_font)).horizontalAdvance(name)
+                                  + 2 * kNamePadding - QFontMetrics(m_font).horizontalAdvance(c));
+        return *m_formats.insert(c.unicode(), wide);
+    }
+
     const QWidget *m_view;
+    QFont m_font;
+    QHash<char16_t, QTextCharFormat> m_formats;
 };
 
 } // namespace
@@ -321,7 +334,6 @@ void TextBox::paintControlNames()
 {
     QPainter painter(viewport());
     const QFont names = nameFont(font());
-    painter.setFont(names);
     const QColor ink = palette().color(QPalette::Text);
     const QColor base = palette().color(QPalette::Base);
     const QColor fill = base.darker(112);
@@ -351,14 +363,32 @@ void TextBox::paintControlNames()
                 }
                 const qreal left = area.left() + line.cursorToX(i);
                 const qreal right = area.left() + line.cursorToX(i + 1);
-                // Over whatever the font drew for the character (often a hollow box).
-                painter.fillRect(QRectF(left, top, right - left, line.height()), base);
-                const QRectF cell(left + 1, top + 1, right - left - 2, line.height() - 2);
-                painter.setPen(Qt::NoPen);
-                painter.setBrush(fill);
-                painter.drawRoundedRect(cell, 2, 2);
-                painter.setPen(ink);
-                painter.drawText(cell, Qt::AlignCenter, name);
+                const QSize size(qRound(right - left), qRound(line.height()));
+                // A log holds hundreds of these: each name is drawn once, then copied.
+                const QString key = QStringLiteral("textbox-name:%1:%2x%3:%4")
+                                        .arg(name)
+                                        .arg(size.width())
+                                        .arg(size.height())
+                                        .arg(ink.rgba() ^ base.rgba());
+                QPixmap box;
+                if (!QPixmapCache::find(key, &box)) {
+                    box = QPixmap(size * devicePixelRatioF());
+                    box.setDevicePixelRatio(devicePixelRatioF());
+                    // Over whatever the font drew for the character (often a hollow box).
+                    box.fill(base);
+                    QPainter p(&box);
+                    p.setRenderHint(QPainter::Antialiasing);
+                    const QRectF cell(1, 1, size.width() - 2, size.height() - 2);
+                    p.setPen(Qt::NoPen);
+                    p.setBrush(fill);
+                    p.drawRoundedRect(cell, 2, 2);
+                    p.setPen(ink);
+                    p.setFont(names);
+                    p.drawText(cell, Qt::AlignCenter, name);
+                    p.end();
+                    QPixmapCache::insert(key, box);
+                }
+                painter.drawPixmap(QPointF(left, top), box);
             }
         }
     }

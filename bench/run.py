@@ -1,0 +1,247 @@
+#!/usr/bin/env python3
+"""Runs every benchmark and writes bench/RESULTS.md and bench/loop-phase.svg.
+
+Each timing is stated as a ratio measured in the same run: against the requested rate, the
+line's limit, or the peer run beside it; each figure as median and range over the
+repetitions. Called by scripts/bench.sh, which builds first."""
+import json, os, platform, re, statistics, subprocess, sys, time
+
+BUILD = "build"
+REPS = int(os.environ.get("BENCH_REPS", "3"))
+LINE_SECONDS = int(os.environ.get("BENCH_LINE_SECONDS", "30"))
+IDLE_SECONDS = int(os.environ.get("BENCH_IDLE_SECONDS", "60"))
+FLOOD_SECONDS = int(os.environ.get("BENCH_FLOOD_SECONDS", "10"))
+BYTE_MS = 10 / 9600 * 1000  # one byte at 9600 baud, 8N1
+
+def run(*cmd, **kw):
+    return subprocess.run(cmd, check=True, capture_output=True, text=True, **kw).stdout
+
+def say(msg):
+    print(msg, flush=True)
+
+def spread(values, fmt="{:.2f}"):
+    values = sorted(values)
+    med = statistics.median(values)
+    if len(values) == 1:
+        return fmt.format(med)
+    return f"{fmt.format(med)} ({fmt.format(values[0])}–{fmt.format(values[-1])})"
+
+def pct(values, q):
+    values = sorted(values)
+    return values[max(0, int(-(-q * len(values) // 1)) - 1)]
+
+# ---- 1. loop timing against the peer ----
+def loop_stats(ticks, rate):
+    periods = [b - a for a, b in zip(ticks, ticks[1:])]
+    dev = [abs(p - rate) for p in periods]
+    phase = [abs(t - (ticks[0] + i * rate)) for i, t in enumerate(ticks)]
+    return {
+        "mean/rate": (ticks[-1] - ticks[0]) / (len(ticks) - 1) / rate,
+        "p50": pct(dev, 0.5), "p99": pct(dev, 0.99), "max": max(dev),
+        "drift": ticks[-1] - ticks[0] - (len(ticks) - 1) * rate,
+        "phase p50": pct(phase, 0.5), "phase p99": pct(phase, 0.99), "phase max": max(phase),
+        "phase": [t - (ticks[0] + i * rate) for i, t in enumerate(ticks)],
+    }
+
+CASES = [(20, 200, 13), (100, 100, 13), (100, 100, 80), (1000, 15, 13)]
+SENDERS = ["padcom", "coarse", "python"]
+
+def bench_loop():
+    results = {}
+    for rep in range(REPS):
+        for rate, ticks, length in CASES:
+            for sender in SENDERS:
+                say(f"    loop: {sender} at {rate} ms, {length} characters, run {rep + 1}/{REPS}")
+                out = run(f"{BUILD}/bench/bench_loop", sender, str(rate), str(ticks), str(length))
+                data = json.loads(out.strip().splitlines()[-1])
+                results.setdefault((rate, length, sender), []).append(loop_stats(data["ticks"], rate))
+    return results
+
+def plot(results, path):
+    """Phase error per tick at 100 ms, 13 characters, first run: PADCOM beside the peers."""
+    colours = {"padcom": "#1f77b4", "coarse": "#2ca02c", "python": "#d62728"}
+    series = {s: results[(100, 13, s)][0]["phase"] for s in SENDERS}
+    width, height, left, top = 720, 320, 60, 20
+    inner_w, inner_h = width - left - 20, height - top - 50
+    top_ms = max(max(abs(v) for v in s) for s in series.values())
+    top_ms = max(1.0, top_ms * 1.05)
+    n = max(len(s) for s in series.values())
+    def xy(i, v):
+        return left + inner_w * i / max(1, n - 1), top + inner_h * (1 - (v + top_ms) / (2 * top_ms))
+    out = [f'<svg xmlns="http://www.w3.org/2000/svg" width="{width}" height="{height}" '
+           f'font-family="sans-serif" font-size="11">',
+           f'<rect width="{width}" height="{height}" fill="white"/>']
+    for v in (-top_ms, -BYTE_MS, 0, BYTE_MS, top_ms):
+        _, y = xy(0, v)
+        out.append(f'<line x1="{left}" x2="{left + inner_w}" y1="{y:.1f}" y2="{y:.1f}" '
+                   f'stroke="#ccc" stroke-dasharray="{"3,3" if v not in (0,) else ""}"/>')
+        out.append(f'<text x="{left - 6}" y="{y + 4:.1f}" text-anchor="end">{v:+.2f}</text>')
+    for s, values in series.items():
+        pts = " ".join(f"{x:.1f},{y:.1f}" for x, y in (xy(i, v) for i, v in enumerate(values)))
+        out.append(f'<polyline fill="none" stroke="{colours[s]}" stroke-width="1.2" points="{pts}"/>')
+    for k, s in enumerate(SENDERS):
+        out.append(f'<text x="{left + 10 + 150 * k}" y="{height - 12}" fill="{colours[s]}">'
+                   f'{ {"padcom": "PADCOM loop", "coarse": "coarse Qt timer", "python": "Python sleep loop"}[s] }</text>')
+    out.append(f'<text x="{left}" y="{top - 6}">tick arrival minus the ideal grid (ms), 100 ms rate, '
+               f'{n} ticks; dashed: ± one byte time</text>')
+    out.append("</svg>")
+    with open(path, "w") as f:
+        f.write("\n".join(out) + "\n")
+
+# ---- 2. the line at its limit ----
+def bench_line():
+    runs = []
+    for rep in range(REPS):
+        say(f"    line: {LINE_SECONDS} s at 20 ms with 80 characters, run {rep + 1}/{REPS}")
+        runs.append(json.loads(run(f"{BUILD}/bench/bench_line", str(LINE_SECONDS)).strip().splitlines()[-1]))
+    return runs
+
+# ---- 3. receive path ----
+def bench_receive():
+    say("    receive: instructions per byte under callgrind")
+    counts = []
+    for blocks in (20, 220):
+        err = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null",
+                              f"{BUILD}/bench/bench_rule", str(blocks)],
+                             capture_output=True, text=True).stderr
+        counts.append(int(re.search(r"Collected : (\d+)", err).group(1)))
+    per_byte = (counts[1] - counts[0]) / (200 * 1024)
+    blocks, floods = [], []
+    for rep in range(REPS):
+        say(f"    receive: block time and a {FLOOD_SECONDS} s flood, run {rep + 1}/{REPS}")
+        out = run(f"{BUILD}/bench/bench_monitor", str(FLOOD_SECONDS), env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+        m = re.search(r"once per block: median ([\d.]+)", out)
+        blocks.append(float(m.group(1)))
+        m = re.search(r"bytes: (\d+) sent, (\d+) handled", out)
+        stall = float(re.search(r"longest event-loop stall: ([\d.]+)", out).group(1))
+        floods.append((int(m.group(2)) / FLOOD_SECONDS, stall))
+    return per_byte, blocks, floods
+
+# ---- 4. start, size and idle ----
+def proc_usage(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    cpu = (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    with open(f"/proc/{pid}/status") as f:
+        rss = int(re.search(r"VmRSS:\s+(\d+)", f.read()).group(1)) / 1024
+    return cpu, rss
+
+def window_id(title, timeout=10):
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", title], capture_output=True, text=True)
+        if r.stdout.strip():
+            return r.stdout.split()[0]
+        time.sleep(0.002)
+    raise RuntimeError(f"no window {title}")
+
+def bench_desktop():
+    env = dict(os.environ)
+    starts = []
+    for rep in range(max(5, REPS)):
+        say(f"    start: exec to window mapped, run {rep + 1}")
+        t0 = time.monotonic()
+        p = subprocess.Popen([f"{BUILD}/padcom"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        window_id("^Teclado Vorlan$")
+        starts.append((time.monotonic() - t0) * 1000)
+        p.terminate(); p.wait()
+    idle = []
+    for rep in range(REPS):
+        sim = subprocess.Popen([f"{BUILD}/padsim", "--headless"], env=env, stdin=subprocess.PIPE,
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        port = re.search(r"porta (\d+)", sim.stdout.readline()).group(1)
+        p = subprocess.Popen([f"{BUILD}/padcom"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        w = window_id("^Teclado Vorlan$")
+        subprocess.run(["xdotool", "windowmove", "--sync", w, "0", "0"], check=False)
+        time.sleep(0.5)
+        # Twips to pixels: the number box at (290, 158), "Inicia" at (188, 184), the loop button at (278, 324).
+        subprocess.run(["xdotool", "mousemove", "--window", w, "300", "171", "click", "1",
+                        "key", "ctrl+a", "type", port], check=True)
+        subprocess.run(["xdotool", "mousemove", "--window", w, "268", "229", "click", "1"], check=True)
+        time.sleep(2)
+        say(f"    idle: {IDLE_SECONDS} s with the port open, run {rep + 1}/{REPS}")
+        c0, rss = proc_usage(p.pid)
+        time.sleep(IDLE_SECONDS)
+        c1, _ = proc_usage(p.pid)
+        say(f"    loop: {IDLE_SECONDS} s at 100 ms, run {rep + 1}/{REPS}")
+        subprocess.run(["xdotool", "mousemove", "--window", w, "327", "340", "click", "1"], check=True)
+        time.sleep(1)
+        c2, _ = proc_usage(p.pid)
+        s2, _ = proc_usage(sim.pid)
+        time.sleep(IDLE_SECONDS)
+        c3, rss_loop = proc_usage(p.pid)
+        s3, sim_rss = proc_usage(sim.pid)
+        idle.append({"rss": rss, "idle cpu": 100 * (c1 - c0) / IDLE_SECONDS,
+                     "loop cpu": 100 * (c3 - c2) / IDLE_SECONDS, "loop rss": rss_loop,
+                     "sim cpu": 100 * (s3 - s2) / IDLE_SECONDS, "sim rss": sim_rss})
+        p.terminate(); p.wait(); sim.terminate(); sim.wait()
+    return starts, idle
+
+def machine():
+    cpu = "unknown"
+    with open("/proc/cpuinfo") as f:
+        m = re.search(r"model name\s*:\s*(.*)", f.read())
+        cpu = m.group(1) if m else cpu
+    qt = run("dpkg-query", "-W", "-f=${Version}", "qt6-base-dev")
+    commit = run("git", "rev-parse", "--short", "HEAD").strip()
+    dirty = " (with uncommitted changes)" if run("git", "status", "--porcelain", "--untracked-files=no").strip() else ""
+    return (f"- machine: {os.cpu_count()} cores, {cpu}, Linux {platform.release()}, Qt {qt}\n"
+            f"- date: {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}; commit {commit}{dirty}\n"
+            f"- each figure: median (min–max) over {REPS} runs unless said otherwise\n")
+
+def main():
+    out = ["# Benchmark results", "", "Written by `bash scripts/bench.sh`; every figure below comes from one run of it.", "", machine()]
+    say("==> Loop timing, PADCOM beside a coarse timer and a Python sender")
+    loop = bench_loop()
+    plot(loop, "bench/loop-phase.svg")
+    out += ["## 1. Loop timing at the far end of a pseudo-terminal", "",
+            "Deviation: |period − rate|. Phase error: each tick's arrival against the ideal grid "
+            f"set by the first tick. The goal for PADCOM is a phase error p99 ≤ {BYTE_MS:.2f} ms "
+            "(one byte time at 9600 baud) and at least 10× smaller than the Python sender's.", "",
+            "| rate, text | sender | mean period / rate | dev p50 / p99 / max (ms) | drift (ms) | phase p50 / p99 / max (ms) |",
+            "|---|---|---|---|---|---|"]
+    for rate, _, length in CASES:
+        for s in SENDERS:
+            rs = loop[(rate, length, s)]
+            g = lambda k, f="{:.3f}": spread([r[k] for r in rs], f)
+            out.append(f"| {rate} ms, {length} ch | {s} | {g('mean/rate', '{:.5f}')} | {g('p50')} / {g('p99')} / {g('max')} "
+                       f"| {g('drift', '{:+.2f}')} | {g('phase p50')} / {g('phase p99')} / {g('phase max')} |")
+        ratio = [p["phase p99"] / max(1e-6, q["phase p99"]) for p, q in zip(loop[(rate, length, "python")], loop[(rate, length, "padcom")])]
+        out.append(f"| | **Python ÷ PADCOM, phase p99** | | | | **{spread(ratio, '{:.1f}')}×** |")
+    out += ["", "![phase error per tick](loop-phase.svg)", ""]
+
+    say("==> The line at its limit, against padsim reading 960 bytes/s")
+    line = bench_line()
+    out += ["## 2. The line at its physical limit", "",
+            f"padsim reads 960 bytes/s (9600 baud); the loop asks for 84 bytes every 20 ms (4200 bytes/s) for {LINE_SECONDS} s.", "",
+            "| figure | result | goal |", "|---|---|---|",
+            f"| delivered bytes/s ÷ 960 | {spread([r['bytes_per_second'] / 960 for r in line], '{:.3f}')} | ≥ 0.99 |",
+            f"| refusals counted by padsim | {spread([r['refused'] for r in line], '{:.0f}')} | 0 |",
+            f"| most bytes waiting in PADCOM | {spread([r['most_waiting'] for r in line], '{:.0f}')} | ≤ 512 |",
+            f"| stop click → last frame taken (s) | {spread([r['stop_to_last_ms'] / 1000 for r in line], '{:.3f}')} | ≤ 0.55 |",
+            f"| frames after the stop, all whole (padsim refused none) | {spread([r['frames_after_stop'] for r in line], '{:.0f}')} | whole |",
+            f"| padsim CPU at 960 bytes/s (% of a core) | {spread([r['padsim_cpu_percent'] for r in line], '{:.2f}')} | |",
+            f"| padsim resident memory (MiB) | {spread([r['padsim_rss_mib'] for r in line], '{:.1f}')} | |", ""]
+
+    say("==> Receive path")
+    per_byte, blocks, floods = bench_receive()
+    out += ["## 3. Receive path", "", "| figure | result |", "|---|---|",
+            f"| instructions per received byte, receive rule with echo (callgrind) | {per_byte:.0f} |",
+            f"| one 1024-byte block handled in the window (µs) | {spread(blocks, '{:.0f}')} |",
+            f"| flood handled, bytes/s ÷ 960 (headroom over a real line) | {spread([f[0] / 960 for f in floods], '{:.0f}')}× |",
+            f"| longest event-loop stall during the flood (ms) | {spread([f[1] for f in floods], '{:.1f}')} |", ""]
+
+    say("==> Start, size and idle (on a virtual X server)")
+    starts, idle = bench_desktop()
+    out += ["## 4. Start, size and idle", "", "| figure | result | goal |", "|---|---|---|",
+            f"| cold start, exec to window mapped (ms, {len(starts)} runs) | {spread(starts, '{:.0f}')} | ≤ 150 |",
+            f"| resident memory, idle with the port open (MB) | {spread([i['rss'] * 1.048576 for i in idle], '{:.1f}')} | ≤ 40 |",
+            f"| CPU over {IDLE_SECONDS} s idle, port open (% of a core) | {spread([i['idle cpu'] for i in idle], '{:.2f}')} | < 1 |",
+            f"| CPU over {IDLE_SECONDS} s of a 100 ms loop (% of a core) | {spread([i['loop cpu'] for i in idle], '{:.2f}')} | < 1 |",
+            f"| padsim during that loop: CPU (% of a core), memory (MiB) | {spread([i['sim cpu'] for i in idle], '{:.2f}')}, {spread([i['sim rss'] for i in idle], '{:.1f}')} | |", ""]
+    with open("bench/RESULTS.md", "w") as f:
+        f.write("\n".join(out))
+    say("==> Wrote bench/RESULTS.md and bench/loop-phase.svg")
+
+if __name__ == "__main__":
+    main()
