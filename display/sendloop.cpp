@@ -111,11 +111,11 @@ void LoopTimer::start()
     }
 #if defined(Q_OS_LINUX)
     // Periodic from one interval after now: the kernel keeps the grid, to the nanosecond.
-    itimerspec spec{};
-    spec.it_interval.tv_sec = m_interval / 1000;
-    spec.it_interval.tv_nsec = long(m_interval % 1000) * 1'000'000;
-    spec.it_value = spec.it_interval;
-    ::timerfd_settime(int(m_handle), 0, &spec, nullptr);
+    itimerspec period{};
+    period.it_interval.tv_sec = m_interval / 1000;
+    period.it_interval.tv_nsec = long(m_interval % 1000) * 1'000'000;
+    period.it_value = period.it_interval;
+    ::timerfd_settime(int(m_handle), 0, &period, nullptr);
     static_cast<QSocketNotifier *>(m_notifier)->setEnabled(true);
 #elif defined(Q_OS_WIN)
     LARGE_INTEGER due;

@@ -31,7 +31,7 @@ public:
     enum class PortState { Closed, Open, Lost };
     enum class OutputResult { Queued, PortClosed, BufferFull };
 
-    static constexpr qsizetype kInBufferSize = 1024;
+    static constexpr qsizetype kInBufferSize = PortDevice::kReceiveBuffer;
     static constexpr qsizetype kOutBufferSize = 512;
 
     explicit MSComm(QObject *parent = nullptr);

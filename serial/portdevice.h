@@ -16,6 +16,9 @@ class PortDevice : public QObject
     Q_OBJECT
 
 public:
+    // The receive buffer: the device reads no further ahead; the rest waits in the system.
+    static constexpr qint64 kReceiveBuffer = 1024;
+
     enum class Failure { Gone, ReadFailed, WriteFailed, Other };
 
     using QObject::QObject;

@@ -112,8 +112,7 @@ bool SystemPort::open(const QString &device, const LineSettings &settings)
     m_port.setDataBits(settings.dataBits);
     m_port.setStopBits(settings.stopBits);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
-    // Qt reads no further ahead than the receive buffer; the rest waits in the system.
-    m_port.setReadBufferSize(1024);
+    m_port.setReadBufferSize(kReceiveBuffer);
     if (!m_port.open(QIODevice::ReadWrite)) {
         const QSerialPort::SerialPortError error = m_port.error();
         m_port.clearError();
