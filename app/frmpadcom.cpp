@@ -4,7 +4,8 @@
 #include "monitor/receive.h"
 #include "serial/portmap.h"
 #include "serial/portsetup.h"
-#include "serial/win1252.h"
+#include "text/number.h"
+#include "text/win1252.h"
 #include "widgets/clicklabel.h"
 #include "widgets/textbox.h"
 #include "widgets/wrapbutton.h"
@@ -360,7 +361,7 @@ void frmPADCOM::Command7_Click()
     }
     if (Text1->text().isEmpty())
         Text1->setText(sendloop::kTestText);
-    const auto rate = sendloop::parseRate(Text4->text());
+    const auto rate = numbers::parse(Text4->text(), sendloop::kMaxRate);
     if (!rate) {
         // One pass over the placeholders: typed text is never read as one.
         notify(tr("Taxa inválida: \"%1\". Digite um número inteiro de milissegundos, de 0 a %2.")
@@ -375,17 +376,17 @@ void frmPADCOM::Command7_Click()
 
 void frmPADCOM::Timer1_Timer()
 {
-    // A tick goes out whole or not at all: when the line cannot keep up with the rate, the
-    // transmit buffer stays full and the ticks that do not fit are skipped.
-    const qsizetype tick = sendloop::tickBytes(win1252::length(Text1->text()));
-    if (MSComm1.PortOpen() && tick > MSComm::kOutBufferSize - MSComm1.OutBufferCount()) {
+    // A closed port takes no tick: the write below says so.
+    const qsizetype length = win1252::length(Text1->text());
+    if (MSComm1.PortOpen()
+        && !sendloop::tickFits(length, MSComm::kOutBufferSize - MSComm1.OutBufferCount())) {
         if (!m_skipReported) {
             m_skipReported = true;
             notify(tr("A taxa de %1 ms pede mais do que a linha serial transporta "
                       "(%2 bytes por tique a 9600 baud): os tiques que não cabem no buffer "
                       "de transmissão são pulados.")
                        .arg(Timer1.Interval())
-                       .arg(tick));
+                       .arg(sendloop::tickBytes(length)));
         }
         return;
     }

@@ -5,8 +5,8 @@
 
 #include "app/frmpadcom.h"
 #include "app/widgets/textbox.h"
-#include "support/pty.h"
-#include "support/simulator.h"
+#include "sim/runtimedir.h"
+#include "sim/simprocess.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -47,11 +47,11 @@ int main(int argc, char *argv[])
     RuntimeDir runtime;
     const int seconds = argc > 1 ? std::max(2, atoi(argv[1])) : 30;
 
-    Simulator sim;
-    if (!sim.start({}))
+    SimulatorProcess sim;
+    if (!sim.start(QStringLiteral(PADSIM_PATH)))
         return 1;
     frmPADCOM form;
-    form.findChild<QLineEdit *>(QStringLiteral("Text5"))->setText(QString::number(sim.number));
+    form.findChild<QLineEdit *>(QStringLiteral("Text5"))->setText(QString::number(sim.number()));
     form.CMDInicializar_Click();
     form.findChild<TextBox *>(QStringLiteral("Text1"))
         ->setText(QStringLiteral("0123456789").repeated(8));
@@ -60,7 +60,7 @@ int main(int argc, char *argv[])
     // Let the keyboard settle, then count from a known point.
     QTest::qWait(300);
     const int acceptedBefore = sim.counts().first;
-    const auto simBefore = usage(sim.process.processId());
+    const auto simBefore = usage(sim.process().processId());
     form.Command7_Click();
     QElapsedTimer clock;
     clock.start();
@@ -69,7 +69,7 @@ int main(int argc, char *argv[])
         QTest::qWait(5);
         mostWaiting = std::max(mostWaiting, form.comm().OutBufferCount());
     }
-    const auto simAfter = usage(sim.process.processId());
+    const auto simAfter = usage(sim.process().processId());
     const double runSeconds = clock.nsecsElapsed() / 1e9;
     const int acceptedAtStop = sim.counts().first;
     form.Command7_Click(); // the stop click

@@ -8,8 +8,10 @@
 
 #include "app/frmpadcom.h"
 #include "app/widgets/textbox.h"
-#include "support/line.h"
-#include "support/pty.h"
+#include "serial/portpublisher.h"
+#include "sim/linecheck.h"
+#include "sim/ptyend.h"
+#include "sim/runtimedir.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -38,7 +40,7 @@ time.sleep(0.2)
 QList<double> tickArrivals(const LineRecorder &far)
 {
     QList<double> at;
-    for (const LineRecorder::Arrival &a : far.arrivals()) {
+    for (const Arrival &a : far.arrivals()) {
         if (a.bytes.startsWith("\xA0\x80"))
             at << std::chrono::duration<double, std::milli>(a.at).count();
     }
@@ -62,9 +64,10 @@ int main(int argc, char *argv[])
     const int ticks = args[3].toInt();
     const int length = args[4].toInt();
 
-    PtyPeer peer;
+    PtyEnd peer;
     peer.stopReading();
-    linkPort(1, peer.slavePath());
+    PortPublisher port;
+    port.publish(peer.slavePath(), 1);
     LineRecorder far(peer.masterFd());
 
     frmPADCOM form;

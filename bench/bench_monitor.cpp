@@ -8,10 +8,13 @@
 #include "app/frmpadcom.h"
 #include "app/widgets/textbox.h"
 #include "monitor/receive.h"
+#include "protocol/protocol.h"
 #include "serial/mscomm.h"
-#include "serial/win1252.h"
+#include "serial/portpublisher.h"
+#include "sim/ptyend.h"
+#include "sim/runtimedir.h"
 #include "stats.h"
-#include "support/pty.h"
+#include "text/win1252.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -56,9 +59,9 @@ void perByte(TextBox &ascii, TextBox &hex, QLineEdit &nack, QLineEdit &erro, con
     ascii.setText(ascii.text() + u' ' + win1252::decode(rx));
     for (const char c : rx) {
         const auto byte = uchar(c);
-        if (byte == monitor::kNack)
+        if (byte == protocol::kNack)
             nack.setText(monitor::addToCount(nack.text(), 1));
-        else if (byte != monitor::kAck)
+        else if (byte != protocol::kAck)
             erro.setText(monitor::addToCount(erro.text(), 1));
         hex.setText(hex.text() + u' ' + monitor::hexCode(byte));
     }
@@ -74,8 +77,9 @@ int main(int argc, char *argv[])
     const int floodSeconds = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
     QTextStream out(stdout);
 
-    PtyPeer peer;
-    linkPort(1, peer.slavePath());
+    PtyEnd peer;
+    PortPublisher port;
+    port.publish(peer.slavePath(), 1);
     frmPADCOM form;
     form.show();
     form.CMDInicializar_Click();

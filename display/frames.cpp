@@ -4,7 +4,7 @@ namespace frames {
 
 qsizetype maxTextLength(bool wrongLength)
 {
-    return wrongLength ? 254 : 255;
+    return protocol::kMaxLengthByte - (wrongLength ? 1 : 0);
 }
 
 QByteArray text(QByteArrayView text, bool wrongLength)
@@ -12,8 +12,8 @@ QByteArray text(QByteArrayView text, bool wrongLength)
     if (text.size() > maxTextLength(wrongLength))
         return {};
     QByteArray frame;
-    frame.reserve(2 + text.size());
-    frame.append(kTextMarker);
+    frame.reserve(protocol::kTextHeaderBytes + text.size());
+    frame.append(char(protocol::kTextMarker));
     frame.append(char(text.size() + (wrongLength ? 1 : 0)));
     frame.append(text);
     return frame;
@@ -21,7 +21,7 @@ QByteArray text(QByteArrayView text, bool wrongLength)
 
 QByteArray command(Command c)
 {
-    const char frame[] = {kCommandMarker, char(c)};
+    const char frame[] = {char(protocol::kCommandMarker), char(c)};
     return QByteArray(frame, sizeof frame);
 }
 

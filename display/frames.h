@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/protocol.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 
@@ -7,14 +9,7 @@
 // command (A0, command byte).
 namespace frames {
 
-inline constexpr char kTextMarker = char(0xA5);
-inline constexpr char kCommandMarker = char(0xA0);
-
-enum class Command : quint8 {
-    Clear = 0x01,
-    Line1 = 0x80,
-    Line2 = 0xC0,
-};
+using Command = protocol::Command;
 
 // Longest text whose length byte still fits (one less with the wrong length asked for).
 qsizetype maxTextLength(bool wrongLength);

@@ -15,26 +15,6 @@
 #endif
 #endif
 
-namespace sendloop {
-
-std::optional<int> parseRate(const QString &text)
-{
-    const QString digits = text.trimmed();
-    if (digits.isEmpty() || digits.size() > 5)
-        return std::nullopt;
-    int value = 0;
-    for (const QChar c : digits) {
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-        value = value * 10 + (c.unicode() - u'0');
-    }
-    if (value > kMaxRate)
-        return std::nullopt;
-    return value;
-}
-
-} // namespace sendloop
-
 LoopTimer::LoopTimer(QObject *parent)
     : QObject(parent)
 {

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "protocol/protocol.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
-
-#include <optional>
 
 namespace sendloop {
 
@@ -15,13 +15,18 @@ inline const QString kTestText = QStringLiteral(
 
 inline constexpr int kMaxRate = 65535;
 
-// A whole number of milliseconds, 0 to 65535; blanks around the digits are fine.
-std::optional<int> parseRate(const QString &text);
-
 // Bytes one tick writes: the cursor command and the text frame.
 constexpr qsizetype tickBytes(qsizetype textLength)
 {
-    return 4 + textLength;
+    return protocol::kCommandFrameBytes + protocol::kTextHeaderBytes + textLength;
+}
+
+// A tick goes out whole or not at all: it needs room for all its bytes in what the
+// transmit buffer has free. When the line cannot keep up with the rate, the buffer stays
+// full and the ticks that do not fit are skipped.
+constexpr bool tickFits(qsizetype textLength, qsizetype bufferFree)
+{
+    return tickBytes(textLength) <= bufferFree;
 }
 
 } // namespace sendloop

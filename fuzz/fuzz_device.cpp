@@ -23,35 +23,36 @@ struct Model
     {
         QByteArray replies;
         if (!open.isEmpty() && nowMs - lastByteMs > 50) {
-            replies += '\x15';
+            replies += char(protocol::kNack);
             open.clear();
         }
         lastByteMs = nowMs;
         open.append(char(b));
         const auto marker = uchar(open[0]);
-        if (marker != 0xA0 && marker != 0xA5) {
-            replies += '\x15';
+        if (marker != protocol::kCommandMarker && marker != protocol::kTextMarker) {
+            replies += char(protocol::kNack);
             open.clear();
-        } else if (marker == 0xA0 && open.size() == 2) {
+        } else if (marker == protocol::kCommandMarker && open.size() == 2) {
             const int c = b;
             const int a = c & 0x7F;
             if (c == 0x01) {
                 screen.fill(' ');
                 cursor = 0;
-                replies += '\x06';
+                replies += char(protocol::kAck);
             } else if (c >= 0x80 && (a < 40 || (a >= 0x40 && a < 0x68))) {
                 cursor = cellOf(a);
-                replies += '\x06';
+                replies += char(protocol::kAck);
             } else {
-                replies += '\x15';
+                replies += char(protocol::kNack);
             }
             open.clear();
-        } else if (marker == 0xA5 && open.size() >= 2 && open.size() == 2 + uchar(open[1])) {
+        } else if (marker == protocol::kTextMarker && open.size() >= 2
+                   && open.size() == 2 + uchar(open[1])) {
             for (const char t : open.sliced(2)) {
                 screen[size_t(cursor)] = t;
                 cursor = (cursor + 1) % 80;
             }
-            replies += '\x06';
+            replies += char(protocol::kAck);
             open.clear();
         }
         return replies;

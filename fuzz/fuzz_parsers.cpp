@@ -2,17 +2,17 @@
 #include "check.h"
 #include "display/frames.h"
 #include "display/sendloop.h"
-#include "serial/portmap.h"
+#include "text/number.h"
 
 #include <optional>
 
 namespace {
 
-// Blanks around, then one to five decimal digits, at most `max`.
+// Blanks around, then decimal digits, no more of them than `max` has, at most `max`.
 std::optional<int> reference(const QString &text, int max)
 {
     const QString t = text.trimmed();
-    if (t.isEmpty() || t.size() > 5)
+    if (t.isEmpty() || t.size() > QString::number(max).size())
         return std::nullopt;
     long value = 0;
     for (const QChar c : t) {
@@ -32,11 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size)
     const bool wrong = data[0] & 1;
     const QByteArray text(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
     const QByteArray frame = frames::text(text, wrong);
-    if (text.size() > (wrong ? 254 : 255)) {
+    if (text.size() > protocol::kMaxLengthByte - (wrong ? 1 : 0)) {
         FUZZ_CHECK(frame.isEmpty());
     } else {
         FUZZ_CHECK(frame.size() == 2 + text.size());
-        FUZZ_CHECK(uchar(frame[0]) == 0xA5);
+        FUZZ_CHECK(uchar(frame[0]) == protocol::kTextMarker);
         FUZZ_CHECK(uchar(frame[1]) == text.size() + (wrong ? 1 : 0));
         FUZZ_CHECK(frame.sliced(2) == text);
     }
@@ -44,9 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size)
     FUZZ_CHECK(frames::command(command) == QByteArray("\xA0") + char(data[0]));
 
     const QString typed = QString::fromUtf8(text);
-    FUZZ_CHECK(sendloop::parseRate(typed) == reference(typed, sendloop::kMaxRate));
-    const auto port = ports::parseNumber(typed);
-    const auto expected = reference(typed, 99999);
-    FUZZ_CHECK(port == expected);
+    FUZZ_CHECK(numbers::parse(typed, sendloop::kMaxRate) == reference(typed, sendloop::kMaxRate));
+    FUZZ_CHECK(numbers::parse(typed, 255) == reference(typed, 255));
     return 0;
 }

@@ -1,7 +1,8 @@
 // The receive rule on any block, any log and count texts, echo on or off.
 #include "check.h"
 #include "monitor/receive.h"
-#include "serial/win1252.h"
+#include "protocol/protocol.h"
+#include "text/win1252.h"
 
 #include <QString>
 
@@ -85,16 +86,17 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size)
     const monitor::BlockResult r = monitor::receiveBlock(before, block, echo);
 
     const qsizetype hexLength = before.hexLog.size();
-    FUZZ_CHECK(r.logsEmptied == (hexLength == 600 || hexLength > 1000));
+    FUZZ_CHECK(r.logsEmptied
+               == (hexLength == monitor::kLogEmptiesAt || hexLength > monitor::kLogLimit));
     QString codes;
     long long nacks = 0, others = 0;
     QList<QByteArray> echoes;
     for (const char c : block) {
         const auto b = uchar(c);
         codes += u' ' + QString::number(b, 16).toUpper();
-        if (b == 0x15)
+        if (b == protocol::kNack)
             ++nacks;
-        else if (b != 0x06) {
+        else if (b != protocol::kAck) {
             ++others;
             if (echo)
                 echoes.append(QByteArray("\xA5\x01") + c);

@@ -1,7 +1,8 @@
 #include "receive.h"
 
 #include "display/frames.h"
-#include "serial/win1252.h"
+#include "protocol/protocol.h"
+#include "text/win1252.h"
 
 #include <algorithm>
 
@@ -71,7 +72,7 @@ QString hexCode(uchar byte)
 
 bool logsMustEmpty(qsizetype hexLogLength)
 {
-    return hexLogLength == 600 || hexLogLength > 1000;
+    return hexLogLength == kLogEmptiesAt || hexLogLength > kLogLimit;
 }
 
 QString addToCount(const QString &box, qint64 amount)
@@ -124,9 +125,9 @@ BlockResult receiveBlock(const Boxes &before, QByteArrayView block, bool echo)
         const auto byte = uchar(c);
         r.boxes.hexLog += u' ';
         r.boxes.hexLog += hexCode(byte);
-        if (byte == kAck)
+        if (byte == protocol::kAck)
             continue;
-        if (byte == kNack) {
+        if (byte == protocol::kNack) {
             ++r.nackCount;
             continue;
         }

@@ -9,13 +9,15 @@
 // window assigns each box once per block instead of once per byte, with the same result.
 namespace monitor {
 
-inline constexpr uchar kAck = 0x06;
-inline constexpr uchar kNack = 0x15;
+// The HEX log's length (in characters) at which the next block empties both logs, and the
+// length past which it empties them in any case.
+inline constexpr qsizetype kLogEmptiesAt = 600;
+inline constexpr qsizetype kLogLimit = 1000;
 
 // Upper-case hex digits without leading zeros: "0", "6", "A", "15", "A5".
 QString hexCode(uchar byte);
 
-// The HEX log's limit, tested once per block before anything is appended.
+// The HEX log's limits, tested once per block before anything is appended.
 bool logsMustEmpty(qsizetype hexLogLength);
 
 // A count box's text read as its leading whole number (blanks, an optional sign, digits;

@@ -122,18 +122,6 @@ bool naturalLess(const QString &a, const QString &b)
     return a < b;
 }
 
-std::optional<int> parseNumber(const QString &text)
-{
-    const QString digits = text.trimmed();
-    if (digits.isEmpty() || digits.size() > 5)
-        return std::nullopt;
-    for (const QChar c : digits) {
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-    }
-    return digits.toInt();
-}
-
 QString linkDirectory()
 {
     return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)

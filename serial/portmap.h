@@ -32,9 +32,6 @@ struct Entry
     QString problem;        // a published number that cannot be used, and why
 };
 
-// Strict reading of a typed port number: decimal digits, blanks around them allowed.
-std::optional<int> parseNumber(const QString &text);
-
 QString linkDirectory();
 QString linkPath(int number);
 

@@ -1,6 +1,7 @@
 #include "portsetup.h"
 
 #include "portmap.h"
+#include "text/number.h"
 
 #include <QCoreApplication>
 
@@ -8,7 +9,7 @@ namespace portsetup {
 
 Outcome open(MSComm &comm, const QString &typedNumber)
 {
-    const auto number = ports::parseNumber(typedNumber);
+    const auto number = numbers::parse(typedNumber, ports::kMaxPortNumber);
     const bool opened = comm.setSettings(kLineSettings) && comm.setInputLen(0) && number
                         && comm.setCommPort(qint16(*number)) && comm.setPortOpen(true)
                         && comm.setDTREnable(false) && comm.setRTSEnable(false);

@@ -2,12 +2,7 @@
 
 #include <algorithm>
 
-namespace {
-constexpr uchar kTextMarker = 0xA5;
-constexpr uchar kCommandMarker = 0xA0;
-constexpr uchar kClear = 0x01;
-constexpr uchar kSetAddress = 0x80;
-} // namespace
+using protocol::kSetAddress;
 
 bool LcdDevice::validAddress(uchar address)
 {
@@ -51,7 +46,7 @@ char LcdDevice::accept()
     ++m_accepted;
     ++m_changes;
     record(true);
-    return char(kAck);
+    return char(protocol::kAck);
 }
 
 char LcdDevice::refuse()
@@ -59,7 +54,7 @@ char LcdDevice::refuse()
     ++m_refused;
     ++m_changes;
     record(false);
-    return char(kNack);
+    return char(protocol::kNack);
 }
 
 QByteArray LcdDevice::expire(nanoseconds now)
@@ -79,15 +74,15 @@ QByteArray LcdDevice::feed(QByteArrayView bytes, nanoseconds now)
         m_frame.append(c);
         switch (m_state) {
         case State::Idle:
-            if (b == kCommandMarker)
+            if (b == protocol::kCommandMarker)
                 m_state = State::Command;
-            else if (b == kTextMarker)
+            else if (b == protocol::kTextMarker)
                 m_state = State::Length;
             else
                 replies += refuse(); // a stray byte outside any frame
             break;
         case State::Command:
-            if (b == kClear) {
+            if (b == uchar(protocol::Command::Clear)) {
                 clear();
                 replies += accept();
             } else if ((b & kSetAddress) && validAddress(b & ~kSetAddress)) {
@@ -106,8 +101,8 @@ QByteArray LcdDevice::feed(QByteArrayView bytes, nanoseconds now)
             break;
         case State::Text:
             // The text is shown only once the frame is whole: a refused frame shows nothing.
-            if (m_frame.size() == 2 + m_expected) {
-                for (const char t : m_frame.sliced(2))
+            if (m_frame.size() == protocol::kTextHeaderBytes + m_expected) {
+                for (const char t : m_frame.sliced(protocol::kTextHeaderBytes))
                     put(t);
                 replies += accept();
             }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/protocol.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QElapsedTimer>
@@ -13,19 +15,18 @@
 // addressed like a common character-LCD controller (line 1 at 00-27, line 2 at 40-67).
 // Frames: A0 c (01 clear, 80+a cursor to a) and A5 n t1..tn (text at the cursor).
 // Every accepted frame is answered 06, every refused one 15.
+// Its parser is written apart from PADCOM's frame builder on purpose, so that it checks
+// PADCOM rather than agreeing with it; the protocol's bytes and sizes are the shared ones.
 class LcdDevice
 {
 public:
     using nanoseconds = std::chrono::nanoseconds;
 
-    static constexpr int kColumns = 40;
-    static constexpr uchar kLine2 = 0x40;
+    static constexpr int kColumns = protocol::kColumns;
+    static constexpr uchar kLine2 = protocol::kLine2Address;
     // A frame whose bytes stop coming for longer than this is refused as incomplete.
     static constexpr nanoseconds kFrameGap = std::chrono::milliseconds{50};
     static constexpr qsizetype kHistory = 16;
-
-    static constexpr uchar kAck = 0x06;
-    static constexpr uchar kNack = 0x15;
 
     struct Frame
     {

@@ -3,11 +3,11 @@
 
 #include "device.h"
 #include "serial/portmap.h"
-#include "serial/win1252.h"
 #include "simwindow.h"
+#include "text/number.h"
+#include "text/win1252.h"
 #ifndef Q_OS_WIN
-#include "ptyhost.h"
-#include "serial/portpublisher.h"
+#include "simulator.h"
 #endif
 
 #include <QApplication>
@@ -16,9 +16,9 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 
-#include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #ifndef Q_OS_WIN
 #include <csignal>
 #include <sys/socket.h>
@@ -27,7 +27,99 @@
 
 namespace {
 
+struct Options
+{
+    QString device; // a real serial port, instead of a pseudo-terminal
+    int number = 0; // the port number to publish as; 0 takes the first free one
+    bool paced = true;
+    bool headless = false;
+};
+
+// Where the keyboard plays: its device, how its keys reach the line, and what to call it.
+struct Stage
+{
+    VirtualKeyboard *keyboard = nullptr;
+    std::function<void(const QByteArray &)> sendKeys;
+    QString portText;
+};
+
+QTextStream &err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+std::optional<Options> parseOptions(const QCoreApplication &app)
+{
+    QCommandLineParser cli;
+    cli.setApplicationDescription(QStringLiteral(
+        "Teclado virtual: faz o papel do teclado com display numa pseudo-porta serial."));
+    cli.addHelpOption();
+    const QCommandLineOption port(
+        QStringLiteral("port"), QStringLiteral("Publica como porta N (padrão: a primeira livre)."),
+        QStringLiteral("N"));
+    const QCommandLineOption device(
+        QStringLiteral("device"),
+        QStringLiteral("Usa esta porta serial real (cabo null-modem) em vez de uma pseudo-porta."),
+        QStringLiteral("path"));
+    const QCommandLineOption headless(
+        QStringLiteral("headless"),
+        QStringLiteral(
+            "Sem janela: imprime o display a cada mudança; linhas da entrada viram teclas."));
+    const QCommandLineOption fast(
+        QStringLiteral("no-pacing"),
+        QStringLiteral("Lê sem o limite de 960 bytes/s de uma linha a 9600 baud."));
+    cli.addOptions({port, device, headless, fast});
+    cli.process(app);
+
+    Options o;
+    o.device = cli.value(device);
+    o.paced = !cli.isSet(fast);
+    o.headless = cli.isSet(headless);
+    if (cli.isSet(port)) {
+        const auto number = numbers::parse(cli.value(port), ports::kMaxPortNumber);
+        if (!number || *number < 1) {
+            err() << "padsim: número de porta inválido: " << cli.value(port) << Qt::endl;
+            return std::nullopt;
+        }
+        o.number = *number;
+    }
+    return o;
+}
+
+// On a real serial port, at the keyboard's line settings.
+std::optional<Stage> playOnDevice(const QString &device, QSerialPort &serial,
+                                  VirtualKeyboard &keyboard)
+{
+    serial.setPortName(ports::systemLocation(device));
+    serial.setBaudRate(QSerialPort::Baud9600);
+    serial.setDataBits(QSerialPort::Data8);
+    serial.setParity(QSerialPort::NoParity);
+    serial.setStopBits(QSerialPort::OneStop);
+    if (!serial.open(QIODevice::ReadWrite)) {
+        err() << "padsim: " << device << ": " << serial.errorString() << Qt::endl;
+        return std::nullopt;
+    }
+    QObject::connect(&serial, &QSerialPort::readyRead, &keyboard,
+                     [&] { keyboard.receive(serial.readAll()); });
+    QObject::connect(&keyboard, &VirtualKeyboard::reply, &serial,
+                     [&serial](const QByteArray &b) { serial.write(b); });
+    return Stage{&keyboard, [&serial](const QByteArray &b) { serial.write(b); },
+                 QStringLiteral("Teclado virtual na porta %1").arg(device)};
+}
+
 #ifndef Q_OS_WIN
+// On a pseudo-terminal of its own, published as a port number.
+std::optional<Stage> playOnPty(const Options &o, PtySimulator &sim)
+{
+    if (!sim.start(o.number, o.paced)) {
+        err() << "padsim: " << sim.errorString() << Qt::endl;
+        return std::nullopt;
+    }
+    return Stage{&sim.keyboard(), [&sim](const QByteArray &b) { sim.sendKeys(b); },
+                 QStringLiteral("Teclado virtual na porta %1").arg(sim.number())};
+}
+
 int g_signalPipe[2] = {-1, -1};
 
 void onSignal(int)
@@ -72,138 +164,79 @@ QString displayText(const LcdDevice &d)
                  .arg(d.refusedCount());
 }
 
+// No window: the display printed at every change, lines of standard input sent as keys.
+int runHeadless(const Stage &stage)
+{
+    QTextStream out(stdout);
+    const LcdDevice &device = stage.keyboard->device();
+    QObject::connect(stage.keyboard, &VirtualKeyboard::changed, stage.keyboard,
+                     [&] { out << displayText(device) << Qt::flush; });
+    out << displayText(device) << Qt::flush;
+#ifndef Q_OS_WIN
+    // A console cannot be watched this way on Windows: there the keys come from the window.
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, stage.keyboard, [&] {
+        char buffer[256];
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n <= 0) {
+            input.setEnabled(false); // end of input: keep playing the device
+            return;
+        }
+        QByteArray keys = win1252::encode(QString::fromUtf8(buffer, n));
+        keys.replace('\n', QByteArray());
+        if (!keys.isEmpty())
+            stage.sendKeys(keys);
+    });
+#endif
+    return QCoreApplication::exec();
+}
+
+int runWindow(const Stage &stage)
+{
+    SimWindow window(*stage.keyboard, stage.portText);
+    QObject::connect(&window, &SimWindow::keys, stage.keyboard, stage.sendKeys);
+    window.show();
+    return QCoreApplication::exec();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     // Headless runs need no display server.
     bool headless = false;
-    for (int i = 1; i < argc; ++i) {
-        if (qstrcmp(argv[i], "--headless") == 0)
-            headless = true;
-    }
-    std::unique_ptr<QCoreApplication> app(headless ? new QCoreApplication(argc, argv)
-                                                   : new QApplication(argc, argv));
+    for (int i = 1; i < argc; ++i)
+        headless = headless || qstrcmp(argv[i], "--headless") == 0;
+    const std::unique_ptr<QCoreApplication> app(headless ? new QCoreApplication(argc, argv)
+                                                         : new QApplication(argc, argv));
     QCoreApplication::setApplicationName(QStringLiteral("padsim"));
+    const std::optional<Options> options = parseOptions(*app);
+    if (!options)
+        return 1;
 
-    QCommandLineParser cli;
-    cli.setApplicationDescription(QStringLiteral(
-        "Teclado virtual: faz o papel do teclado com display numa pseudo-porta serial."));
-    cli.addHelpOption();
-    const QCommandLineOption portOption(
-        QStringLiteral("port"), QStringLiteral("Publica como porta N (padrão: a primeira livre)."),
-        QStringLiteral("N"));
-    const QCommandLineOption deviceOption(
-        QStringLiteral("device"),
-        QStringLiteral("Usa esta porta serial real (cabo null-modem) em vez de uma pseudo-porta."),
-        QStringLiteral("path"));
-    const QCommandLineOption headlessOption(
-        QStringLiteral("headless"),
-        QStringLiteral(
-            "Sem janela: imprime o display a cada mudança; linhas da entrada viram teclas."));
-    const QCommandLineOption fastOption(
-        QStringLiteral("no-pacing"),
-        QStringLiteral("Lê sem o limite de 960 bytes/s de uma linha a 9600 baud."));
-    cli.addOptions({portOption, deviceOption, headlessOption, fastOption});
-    cli.process(*app);
-
-    QTextStream out(stdout);
-    QTextStream err(stderr);
     VirtualKeyboard keyboard;
     QSerialPort serial;
-    QString portText;
 #ifndef Q_OS_WIN
-    PtyHost pty;
-    PortPublisher publisher;
+    std::unique_ptr<PtySimulator> sim;
 #endif
-
-    std::function<void(const QByteArray &)> send;
-    if (cli.isSet(deviceOption)) {
-        serial.setPortName(ports::systemLocation(cli.value(deviceOption)));
-        serial.setBaudRate(9600);
-        serial.setDataBits(QSerialPort::Data8);
-        serial.setParity(QSerialPort::NoParity);
-        serial.setStopBits(QSerialPort::OneStop);
-        if (!serial.open(QIODevice::ReadWrite)) {
-            err << "padsim: " << cli.value(deviceOption) << ": " << serial.errorString()
-                << Qt::endl;
-            return 1;
-        }
-        QObject::connect(&serial, &QSerialPort::readyRead, &keyboard,
-                         [&] { keyboard.receive(serial.readAll()); });
-        send = [&serial](const QByteArray &b) {
-            serial.write(b);
-        };
-        portText = QStringLiteral("Teclado virtual na porta %1").arg(cli.value(deviceOption));
+    std::optional<Stage> stage;
+    if (!options->device.isEmpty()) {
+        stage = playOnDevice(options->device, serial, keyboard);
     } else {
 #ifdef Q_OS_WIN
-        err << "padsim: no Windows o teclado virtual precisa de uma porta real: --device COMn "
-               "(um cabo null-modem ou um par de portas virtuais)"
-            << Qt::endl;
-        return 1;
+        err() << "padsim: no Windows o teclado virtual precisa de uma porta real: --device COMn "
+                 "(um cabo null-modem ou um par de portas virtuais)"
+              << Qt::endl;
 #else
-        int number = 0;
-        if (cli.isSet(portOption)) {
-            bool ok = false;
-            number = cli.value(portOption).toInt(&ok);
-            if (!ok || number < 1) {
-                err << "padsim: número de porta inválido: " << cli.value(portOption) << Qt::endl;
-                return 1;
-            }
-        }
-        if (!pty.open()) {
-            err << "padsim: não foi possível criar a pseudo-porta: " << pty.errorString()
-                << Qt::endl;
-            return 1;
-        }
-        pty.setReadRate(cli.isSet(fastOption) ? 0.0 : PtyHost::kLineBytesPerSecond);
-        if (!publisher.publish(pty.slavePath(), number)) {
-            err << "padsim: " << publisher.errorString() << Qt::endl;
-            return 1;
-        }
-        QObject::connect(&pty, &PtyHost::received, &keyboard,
-                         [&keyboard](const QByteArray &b) { keyboard.receive(b); });
-        send = [&pty](const QByteArray &b) {
-            pty.send(b);
-        };
-        portText = QStringLiteral("Teclado virtual na porta %1").arg(publisher.number());
+        sim = std::make_unique<PtySimulator>();
+        stage = playOnPty(*options, *sim);
 #endif
     }
-    QObject::connect(&keyboard, &VirtualKeyboard::reply, &keyboard,
-                     [&send](const QByteArray &b) { send(b); });
+    if (!stage)
+        return 1;
 #ifndef Q_OS_WIN
     quitOnSignals(app.get());
 #endif
-
-    out << portText << Qt::endl;
-
-    std::unique_ptr<SimWindow> window;
-    std::unique_ptr<QSocketNotifier> input;
-    if (headless) {
-        QObject::connect(&keyboard, &VirtualKeyboard::changed, &keyboard,
-                         [&] { out << displayText(keyboard.device()) << Qt::flush; });
-        out << displayText(keyboard.device()) << Qt::flush;
-#ifndef Q_OS_WIN
-        // Keys from standard input (a console cannot be watched this way on Windows).
-        input = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
-        QObject::connect(input.get(), &QSocketNotifier::activated, &keyboard, [&] {
-            char buffer[256];
-            const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-            if (n <= 0) {
-                input->setEnabled(false); // end of input: keep playing the device
-                return;
-            }
-            QByteArray keys = win1252::encode(QString::fromUtf8(buffer, n));
-            keys.replace('\n', QByteArray());
-            if (!keys.isEmpty())
-                send(keys);
-        });
-#endif
-    } else {
-        window = std::make_unique<SimWindow>(keyboard, portText);
-        QObject::connect(window.get(), &SimWindow::keys, &keyboard,
-                         [&send](const QByteArray &b) { send(b); });
-        window->show();
-    }
-    return QCoreApplication::exec();
+    QTextStream(stdout) << stage->portText << Qt::endl;
+    return options->headless ? runHeadless(*stage) : runWindow(*stage);
 }

@@ -1,7 +1,7 @@
 #include "simwindow.h"
 
 #include "device.h"
-#include "serial/win1252.h"
+#include "text/win1252.h"
 
 #include <QFontDatabase>
 #include <QLabel>

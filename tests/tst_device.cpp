@@ -1,12 +1,7 @@
 #include "sim/device.h"
-#include "sim/ptyhost.h"
 
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -26,7 +21,6 @@ private slots:
     void wrongLengthFrameRefused();
     void historyBounded();
     void keyboardTimesOutOnItsOwn();
-    void ptyHostPacesReads();
 };
 
 void TestDevice::frames_data()
@@ -149,38 +143,6 @@ void TestDevice::keyboardTimesOutOnItsOwn()
     QTRY_COMPARE_WITH_TIMEOUT(replies.size(), 1, 1000);
     QCOMPARE(replies.first().first().toByteArray(), kNack);
     QCOMPARE(k.device().refusedCount(), 1);
-}
-
-void TestDevice::ptyHostPacesReads()
-{
-    PtyHost host;
-    QVERIFY2(host.open(), qPrintable(host.errorString()));
-    const int fd
-        = ::open(QFile::encodeName(host.slavePath()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    QVERIFY(fd >= 0);
-    QByteArray got;
-    connect(&host, &PtyHost::received, this, [&](const QByteArray &b) { got += b; });
-    const QByteArray data(200, 'p');
-    QElapsedTimer since;
-    since.start();
-    QCOMPARE(::write(fd, data.constData(), data.size()), ssize_t(data.size()));
-    // 960 bytes a second: never more than the first burst and what the time carried.
-    QTest::qWait(100);
-    const double carried = 16 + 960.0 * since.nsecsElapsed() / 1e9;
-    QVERIFY2(got.size() <= carried + 1,
-             qPrintable(QStringLiteral("%1 > %2").arg(got.size()).arg(carried)));
-    QTRY_COMPARE_WITH_TIMEOUT(got.size(), data.size(), 2000);
-    host.send("reply");
-    QByteArray back;
-    const auto readBack = [&] {
-        char buffer[16];
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0)
-            back.append(buffer, n);
-        return back;
-    };
-    QTRY_COMPARE(readBack(), QByteArray("reply"));
-    ::close(fd);
 }
 
 QTEST_GUILESS_MAIN(TestDevice)

@@ -6,11 +6,11 @@
 #include "app/widgets/textbox.h"
 #include "monitor/receive.h"
 #include "serial/portmap.h"
-#include "serial/win1252.h"
-#include "support/line.h"
+#include "sim/linecheck.h"
+#include "sim/simprocess.h"
 #include "support/pty.h"
-#include "support/simulator.h"
 #include "support/window.h"
+#include "text/win1252.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -109,9 +109,9 @@ public:
         if (peer->isOpen()) [[maybe_unused]]
             const auto n = ::write(peer->masterFd(), bytes.constData(), size_t(bytes.size()));
     }
-    QList<LineRecorder::Arrival> carried() const
+    QList<Arrival> carried() const
     {
-        return m_carried + (m_recorder ? m_recorder->arrivals() : QList<LineRecorder::Arrival>());
+        return m_carried + (m_recorder ? m_recorder->arrivals() : QList<Arrival>());
     }
     qsizetype carriedBytes() const
     {
@@ -141,7 +141,7 @@ public:
 
 private:
     std::unique_ptr<LineRecorder> m_recorder;
-    QList<LineRecorder::Arrival> m_carried;
+    QList<Arrival> m_carried;
 };
 
 } // namespace
@@ -181,11 +181,11 @@ void TestDrills::lossesDuringLoop()
     int fdsAfterFirst = 0;
     double rssAfterFirst = 0;
     for (int i = 0; i < losses; ++i) {
-        std::unique_ptr<Simulator> sim;
+        std::unique_ptr<SimulatorProcess> sim;
         if (how != u"close") {
-            sim = std::make_unique<Simulator>();
-            QVERIFY(sim->start({}));
-            rig.get<QLineEdit>("Text5")->setText(QString::number(sim->number));
+            sim = std::make_unique<SimulatorProcess>();
+            QVERIFY(sim->start(QStringLiteral(PADSIM_PATH)));
+            rig.get<QLineEdit>("Text5")->setText(QString::number(sim->number()));
         }
         rig.click("CMDInicializar");
         QVERIFY2(rig.form->comm().PortOpen(), qPrintable(QString::number(i)));
@@ -194,7 +194,7 @@ void TestDrills::lossesDuringLoop()
         if (how == u"close")
             rig.pull();
         else
-            ::kill(pid_t(sim->process.processId()), how == u"kill" ? SIGKILL : SIGTERM);
+            ::kill(pid_t(sim->process().processId()), how == u"kill" ? SIGKILL : SIGTERM);
         // A notice about skipped ticks may come first; the loss's own replaces it.
         QTRY_VERIFY(rig.notice()->text().contains(QStringLiteral("foi fechada")));
         QVERIFY(rig.notice()->isVisible());
@@ -217,9 +217,9 @@ void TestDrills::lossesDuringLoop()
     }
     // The device back: "Inicia" recovers, and nothing was left behind by the losses.
     if (how != u"close") {
-        Simulator sim;
-        QVERIFY(sim.start({}));
-        rig.get<QLineEdit>("Text5")->setText(QString::number(sim.number));
+        SimulatorProcess sim;
+        QVERIFY(sim.start(QStringLiteral(PADSIM_PATH)));
+        rig.get<QLineEdit>("Text5")->setText(QString::number(sim.number()));
         rig.click("CMDInicializar");
     } else {
         rig.click("CMDInicializar");

@@ -2,11 +2,10 @@
 #include "app/widgets/textbox.h"
 #include "serial/mscomm.h"
 #include "serial/portmap.h"
-#include "serial/portpublisher.h"
 #include "sim/device.h"
-#include "sim/ptyhost.h"
+#include "sim/simprocess.h"
+#include "sim/simulator.h"
 #include "support/pty.h"
-#include "support/simulator.h"
 #include "support/window.h"
 
 #include <QCheckBox>
@@ -55,12 +54,10 @@ private:
     {
         QTest::mouseClick(control<QPushButton>(*m_form, name), Qt::LeftButton);
     }
-    const LcdDevice &device() const { return m_keyboard->device(); }
+    const LcdDevice &device() const { return m_sim->device(); }
 
     RuntimeDir m_runtime;
-    std::unique_ptr<PtyHost> m_host;
-    std::unique_ptr<VirtualKeyboard> m_keyboard;
-    std::unique_ptr<PortPublisher> m_publisher;
+    std::unique_ptr<PtySimulator> m_sim;
     std::unique_ptr<frmPADCOM> m_form;
 };
 
@@ -71,17 +68,12 @@ void TestEndToEnd::initTestCase()
 
 void TestEndToEnd::init()
 {
-    m_host = std::make_unique<PtyHost>();
-    QVERIFY(m_host->open());
-    m_keyboard = std::make_unique<VirtualKeyboard>();
-    connect(m_host.get(), &PtyHost::received, m_keyboard.get(), &VirtualKeyboard::receive);
-    connect(m_keyboard.get(), &VirtualKeyboard::reply, m_host.get(), &PtyHost::send);
-    m_publisher = std::make_unique<PortPublisher>();
-    QVERIFY(m_publisher->publish(m_host->slavePath()));
+    m_sim = std::make_unique<PtySimulator>();
+    QVERIFY2(m_sim->start(), qPrintable(m_sim->errorString()));
 
     m_form = std::make_unique<frmPADCOM>();
     m_form->show();
-    control<QLineEdit>(*m_form, "Text5")->setText(QString::number(m_publisher->number()));
+    control<QLineEdit>(*m_form, "Text5")->setText(QString::number(m_sim->number()));
     click("CMDInicializar");
     QVERIFY(m_form->comm().PortOpen());
 }
@@ -89,9 +81,7 @@ void TestEndToEnd::init()
 void TestEndToEnd::cleanup()
 {
     m_form.reset();
-    m_publisher.reset();
-    m_keyboard.reset();
-    m_host.reset();
+    m_sim.reset();
 }
 
 void TestEndToEnd::writeShowsText()
@@ -133,7 +123,7 @@ void TestEndToEnd::wrongLengthRaisesNack()
 void TestEndToEnd::keysCountedAndEchoed()
 {
     control<QCheckBox>(*m_form, "eco")->setChecked(true);
-    m_host->send("OK");
+    m_sim->sendKeys("OK");
     QTRY_COMPARE(control<QLineEdit>(*m_form, "Text7")->text(), QStringLiteral("2"));
     // The echo frames come back to the display, which accepts them.
     QTRY_COMPARE(device().line(0), padded("OK"));
@@ -198,11 +188,11 @@ void TestEndToEnd::busyWindowCostsNoRefusal()
     // The keyboard refuses a frame whose bytes stop for 50 ms. Keep the window's thread
     // busy 100-300 ms right after sends, by the buttons and inside a loop.
     cleanup();
-    Simulator sim;
-    QVERIFY(sim.start({}));
+    SimulatorProcess sim;
+    QVERIFY(sim.start(QStringLiteral(PADSIM_PATH)));
     m_form = std::make_unique<frmPADCOM>();
     m_form->show();
-    control<QLineEdit>(*m_form, "Text5")->setText(QString::number(sim.number));
+    control<QLineEdit>(*m_form, "Text5")->setText(QString::number(sim.number()));
     click("CMDInicializar");
     QVERIFY(m_form->comm().PortOpen());
 

@@ -2,7 +2,7 @@
 #include "serial/mscomm.h"
 #include "serial/portmap.h"
 #include "serial/portsetup.h"
-#include "support/line.h"
+#include "sim/linecheck.h"
 #include "support/pty.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "serial/win1252.h"
+#include "text/win1252.h"
 
 #include <QStringDecoder>
 #include <QTest>

@@ -1,6 +1,7 @@
 #include "textbox.h"
 
-#include "serial/win1252.h"
+#include "text/shown.h"
+#include "text/win1252.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -15,24 +16,7 @@
 
 namespace {
 
-constexpr char16_t kReplacement = 0xFFFD;
 constexpr std::chrono::milliseconds kFrame{16};
-
-QString crlfLineBreaks(const QString &text)
-{
-    QString out = text;
-    out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    out.replace(u'\r', u'\n');
-    out.replace(QChar::ParagraphSeparator, u'\n');
-    out.replace(QChar::LineSeparator, u'\n');
-    out.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
-    return out;
-}
-
-bool isControlPicture(QChar c)
-{
-    return win1252::fromControlPicture(c) != c;
-}
 
 // The pixel font of the names drawn for control characters.
 QFont nameFont(const QFont &base)
@@ -65,9 +49,8 @@ protected:
             m_formats.clear();
         }
         for (qsizetype i = 0; i < text.size(); ++i) {
-            const QChar c = text[i];
-            if (isControlPicture(c) || c == QChar(kReplacement))
-                setFormat(int(i), 1, formatFor(c));
+            if (shown::isNamed(text[i]))
+                setFormat(int(i), 1, formatFor(text[i]));
         }
     }
 
@@ -78,8 +61,8 @@ private:
         auto it = m_formats.find(c.unicode());
         if (it != m_formats.end())
             return *it;
-        const QString name = win1252::mnemonic(
-            uchar(isControlPicture(c) ? win1252::fromControlPicture(c).unicode() : 0x80));
+        // Every byte without a glyph gets a two-digit name: 80 stands for all of them.
+        const QString name = shown::nameOf(c, QChar(char16_t(0x80)));
         QTextCharFormat wide;
         wide.setFontLetterSpacingType(QFont::AbsoluteSpacing);
         wide.setFontLetterSpacing(QFontMetrics(nameFont(m_font)).horizontalAdvance(name)
@@ -110,39 +93,6 @@ TextBox::TextBox(Mode mode, QWidget *parent)
     new NameCells(document(), this);
 }
 
-QString TextBox::render(QStringView text, Mode mode)
-{
-    QString out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (mode == Mode::Lines && c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
-            out += QChar::ParagraphSeparator;
-            ++i;
-        } else if (mode == Mode::Log && c >= 0x80 && c < 0xA0) {
-            // The five bytes Windows-1252 leaves undefined: no glyph of their own.
-            out += QChar(kReplacement);
-        } else {
-            out += win1252::controlPicture(text[i]);
-        }
-    }
-    return out;
-}
-
-QString TextBox::unrender(QStringView shown)
-{
-    QString out;
-    out.reserve(shown.size());
-    for (const QChar ch : shown) {
-        const char16_t c = ch.unicode();
-        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator)
-            out += QStringLiteral("\r\n");
-        else
-            out += win1252::fromControlPicture(ch);
-    }
-    return out;
-}
-
 void TextBox::display(const QString &text)
 {
     if (m_mode == Mode::Log && !text.isEmpty() && text.startsWith(m_text)) {
@@ -156,7 +106,7 @@ void TextBox::display(const QString &text)
     m_viewTimer.stop();
     m_pendingTail.clear();
     m_updating = true;
-    setPlainText(render(text, m_mode));
+    setPlainText(shown::render(text, m_mode));
     m_text = text;
     m_updating = false;
 }
@@ -173,7 +123,7 @@ void TextBox::flushView()
     m_updating = true;
     QTextCursor end(document());
     end.movePosition(QTextCursor::End);
-    end.insertText(render(m_pendingTail, m_mode));
+    end.insertText(shown::render(m_pendingTail, m_mode));
     m_pendingTail.clear();
     m_updating = false;
     if (following)
@@ -191,16 +141,16 @@ void TextBox::onContentsChange(int position, int removed, int added)
 {
     if (m_updating)
         return;
-    const QString shown = document()->toRawText();
+    const QString view = document()->toRawText();
     QString next;
     if (m_mode == Mode::Lines) {
-        next = unrender(shown);
+        next = shown::unrender(view);
     } else {
         next = m_text;
-        next.replace(position, removed, unrender(QStringView(shown).mid(position, added)));
+        next.replace(position, removed, shown::unrender(QStringView(view).mid(position, added)));
         // The view holds one symbol per character; anything else means the two parted.
-        if (render(next, m_mode).size() != shown.size() + m_pendingTail.size())
-            next = unrender(shown) + m_pendingTail;
+        if (shown::render(next, m_mode).size() != view.size() + m_pendingTail.size())
+            next = shown::unrender(view) + m_pendingTail;
     }
     if (m_maxLength > 0 && win1252::length(next) > m_maxLength) {
         // Whatever way the text came in (undo, drag, input method), the limit holds: the
@@ -238,7 +188,7 @@ qsizetype TextBox::roomFor() const
 {
     if (m_maxLength <= 0)
         return std::numeric_limits<int>::max();
-    const QString selected = unrender(textCursor().selectedText());
+    const QString selected = shown::unrender(textCursor().selectedText());
     return m_maxLength - win1252::length(m_text) + win1252::length(selected);
 }
 
@@ -247,41 +197,19 @@ void TextBox::insertModelText(const QString &text)
     QString insert = text;
     const qsizetype room = roomFor();
     if (win1252::length(insert) > room) {
-        // Keep what fits, never half a CR LF nor half a surrogate pair.
-        qsizetype units = 0;
-        qsizetype chars = 0;
-        while (units < insert.size()) {
-            const bool pair = units + 1 < insert.size();
-            const bool crlf = pair && insert[units] == u'\r' && insert[units + 1] == u'\n';
-            const bool surrogates = pair && insert[units].isHighSurrogate();
-            const qsizetype step = crlf || surrogates ? 2 : 1;
-            const qsizetype cost = crlf ? 2 : 1;
-            if (chars + cost > room)
-                break;
-            chars += cost;
-            units += step;
-        }
-        insert.truncate(units);
+        insert.truncate(shown::fittingUnits(insert, room));
         QApplication::beep();
     }
     if (!insert.isEmpty() || textCursor().hasSelection())
-        insertPlainText(render(insert, m_mode));
+        insertPlainText(shown::render(insert, m_mode));
 }
 
 void TextBox::inputMethodEvent(QInputMethodEvent *event)
 {
     flushView();
     if (m_codePageOnly && !event->commitString().isEmpty()) {
-        QString kept;
         const QString committed = event->commitString();
-        for (qsizetype i = 0; i < committed.size(); ++i) {
-            const bool pair = committed[i].isHighSurrogate() && i + 1 < committed.size();
-            const char32_t cp = pair ? QChar::surrogateToUcs4(committed[i], committed[i + 1])
-                                     : committed[i].unicode();
-            if (win1252::encodable(cp))
-                kept += committed[i];
-            i += pair ? 1 : 0;
-        }
+        const QString kept = shown::encodableOnly(committed);
         if (kept != committed) {
             QApplication::beep();
             QInputMethodEvent filtered(event->preeditString(), event->attributes());
@@ -320,7 +248,7 @@ void TextBox::insertFromMimeData(const QMimeData *source)
     flushView();
     if (!source || !source->hasText())
         return;
-    const QString text = crlfLineBreaks(source->text());
+    const QString text = shown::crlfLineBreaks(source->text());
     insertModelText(m_codePageOnly ? win1252::fitToCodePage(text) : text);
 }
 
@@ -351,16 +279,13 @@ void TextBox::paintControlNames()
                 continue;
             const int end = line.textStart() + line.textLength();
             for (int i = line.textStart(); i < end && i < text.size(); ++i) {
-                const QChar c = text[i];
-                QString name;
-                if (isControlPicture(c)) {
-                    name = win1252::mnemonic(uchar(win1252::fromControlPicture(c).unicode()));
-                } else if (c == QChar(kReplacement) && m_mode == Mode::Log
-                           && block.position() + i < m_text.size()) {
-                    name = win1252::mnemonic(uchar(m_text[block.position() + i].unicode()));
-                } else {
+                // A log's symbol for a byte without a glyph is named after the byte itself.
+                const qsizetype at = block.position() + i;
+                const QChar actual
+                    = m_mode == Mode::Log && at < m_text.size() ? m_text[at] : QChar();
+                const QString name = shown::nameOf(text[i], actual);
+                if (name.isEmpty())
                     continue;
-                }
                 const qreal left = area.left() + line.cursorToX(i);
                 const qreal right = area.left() + line.cursorToX(i + 1);
                 const QSize size(qRound(right - left), qRound(line.height()));

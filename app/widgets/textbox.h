@@ -1,5 +1,7 @@
 #pragma once
 
+#include "text/shown.h"
+
 #include <QPlainTextEdit>
 #include <QString>
 #include <QTimer>
@@ -18,7 +20,7 @@ class TextBox : public QPlainTextEdit
     Q_OBJECT
 
 public:
-    enum class Mode { Lines, Log };
+    using Mode = shown::Layout;
 
     explicit TextBox(Mode mode, QWidget *parent = nullptr);
 
@@ -36,9 +38,6 @@ public:
 
     // Puts appended text that waits for the next frame on screen now.
     void flushView();
-
-    static QString render(QStringView text, Mode mode);
-    static QString unrender(QStringView shown);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "pacing.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QSet>
@@ -15,12 +17,6 @@
 class LineRecorder
 {
 public:
-    struct Arrival
-    {
-        QByteArray bytes;
-        std::chrono::nanoseconds at;
-    };
-
     // Reads the master side `fd` (not taken over) at most `bytesPerSecond` (0: no limit).
     explicit LineRecorder(int fd, double bytesPerSecond = 0);
     ~LineRecorder();
@@ -34,7 +30,7 @@ private:
     void run();
 
     int m_fd;
-    double m_rate;
+    Pacing m_pacing;
     std::atomic<bool> m_stop{false};
     mutable std::mutex m_mutex;
     QList<Arrival> m_arrivals;
@@ -53,5 +49,5 @@ struct FrameCheck
     // The longest pause between two bytes of one frame.
     std::chrono::nanoseconds longestGapInFrame{0};
 };
-FrameCheck checkFrames(const QList<LineRecorder::Arrival> &arrivals, const QSet<QByteArray> &texts,
+FrameCheck checkFrames(const QList<Arrival> &arrivals, const QSet<QByteArray> &texts,
                        bool wrongLengthAllowed = false);

@@ -1,6 +1,6 @@
-#include "line.h"
+#include "linecheck.h"
 
-#include "pty.h"
+#include "protocol/protocol.h"
 
 #include <algorithm>
 #include <poll.h>
@@ -8,7 +8,7 @@
 
 LineRecorder::LineRecorder(int fd, double bytesPerSecond)
     : m_fd(fd)
-    , m_rate(bytesPerSecond)
+    , m_pacing(bytesPerSecond)
     , m_thread([this] { run(); })
 {
 }
@@ -22,30 +22,22 @@ LineRecorder::~LineRecorder()
 void LineRecorder::run()
 {
     using namespace std::chrono;
-    auto credit = 16.0;
-    auto last = monotonicNow();
     while (!m_stop) {
         pollfd p{m_fd, POLLIN, 0};
         if (::poll(&p, 1, 5) <= 0 || !(p.revents & POLLIN))
             continue;
-        qsizetype allowed = 4096;
-        if (m_rate > 0) {
-            const auto t = monotonicNow();
-            credit = std::min(16.0, credit + duration<double>(t - last).count() * m_rate);
-            last = t;
-            if (credit < 1) {
-                std::this_thread::sleep_for(microseconds(qint64((1 - credit) / m_rate * 1e6)));
-                continue;
-            }
-            allowed = qsizetype(credit);
-        }
         char buffer[4096];
+        const qsizetype allowed = m_pacing.allowance(monotonicNow(), qsizetype(sizeof buffer));
+        if (allowed < 1) {
+            std::this_thread::sleep_for(m_pacing.untilNext());
+            continue;
+        }
         const ssize_t n = ::read(m_fd, buffer, size_t(allowed));
         if (n <= 0) {
             std::this_thread::sleep_for(milliseconds(2));
             continue;
         }
-        credit -= double(n);
+        m_pacing.take(n);
         const std::lock_guard lock(m_mutex);
         m_arrivals.append({QByteArray(buffer, n), monotonicNow()});
     }
@@ -60,7 +52,7 @@ QByteArray LineRecorder::bytes() const
     return all;
 }
 
-QList<LineRecorder::Arrival> LineRecorder::arrivals() const
+QList<Arrival> LineRecorder::arrivals() const
 {
     const std::lock_guard lock(m_mutex);
     return m_arrivals;
@@ -81,7 +73,7 @@ void LineRecorder::settle(std::chrono::milliseconds quiet, std::chrono::millisec
     }
 }
 
-FrameCheck checkFrames(const QList<LineRecorder::Arrival> &arrivals, const QSet<QByteArray> &texts,
+FrameCheck checkFrames(const QList<Arrival> &arrivals, const QSet<QByteArray> &texts,
                        bool wrongLengthAllowed)
 {
     // One byte with its arrival time.
@@ -99,29 +91,32 @@ FrameCheck checkFrames(const QList<LineRecorder::Arrival> &arrivals, const QSet<
     while (i < bytes.size()) {
         const qsizetype start = i;
         qsizetype size = 0;
-        if (bytes[i].first == 0xA0) {
+        if (bytes[i].first == protocol::kCommandMarker) {
             if (i + 1 >= bytes.size())
                 return fail(QStringLiteral("command frame cut"));
             const uchar c = bytes[i + 1].first;
-            if (c != 0x01 && c != 0x80 && c != 0xC0)
+            using protocol::Command;
+            if (c != uchar(Command::Clear) && c != uchar(Command::Line1)
+                && c != uchar(Command::Line2))
                 return fail(QStringLiteral("unknown command %1").arg(c, 2, 16));
-            size = 2;
+            size = protocol::kCommandFrameBytes;
             ++check.commandFrames;
-        } else if (bytes[i].first == 0xA5) {
+        } else if (bytes[i].first == protocol::kTextMarker) {
             if (i + 1 >= bytes.size())
                 return fail(QStringLiteral("text frame cut after its marker"));
+            constexpr qsizetype kHeader = protocol::kTextHeaderBytes;
             const qsizetype length = bytes[i + 1].first;
             const auto textOf = [&](qsizetype n) {
                 QByteArray text;
-                for (qsizetype k = 0; k < n && i + 2 + k < bytes.size(); ++k)
-                    text.append(char(bytes[i + 2 + k].first));
+                for (qsizetype k = 0; k < n && i + kHeader + k < bytes.size(); ++k)
+                    text.append(char(bytes[i + kHeader + k].first));
                 return text;
             };
-            if (i + 2 + length <= bytes.size() && texts.contains(textOf(length)))
-                size = 2 + length;
+            if (i + kHeader + length <= bytes.size() && texts.contains(textOf(length)))
+                size = kHeader + length;
             else if (wrongLengthAllowed && length > 0 && texts.contains(textOf(length - 1)))
-                size = 1 + length;
-            else if (i + 2 + length > bytes.size())
+                size = kHeader - 1 + length;
+            else if (i + kHeader + length > bytes.size())
                 return fail(QStringLiteral("text frame of %1 cut").arg(length));
             else
                 return fail(QStringLiteral("text frame carries \"%1\"")

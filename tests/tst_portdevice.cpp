@@ -13,7 +13,7 @@
 
 #include <memory>
 
-class TestSerialControl : public QObject
+class TestPortDevice : public QObject
 {
     Q_OBJECT
 
@@ -30,7 +30,7 @@ private:
     QTemporaryDir m_runtime;
 };
 
-void TestSerialControl::initTestCase()
+void TestPortDevice::initTestCase()
 {
 #ifndef Q_OS_WIN
     // Port 1 names some device; the recording port never opens it.
@@ -40,7 +40,7 @@ void TestSerialControl::initTestCase()
 #endif
 }
 
-void TestSerialControl::portNames_data()
+void TestPortDevice::portNames_data()
 {
     QTest::addColumn<int>("number");
     QTest::addColumn<QString>("device");
@@ -59,7 +59,7 @@ void TestSerialControl::portNames_data()
     QTest::newRow("256") << 256 << QString() << QString();
 }
 
-void TestSerialControl::portNames()
+void TestPortDevice::portNames()
 {
     QFETCH(int, number);
     QFETCH(QString, device);
@@ -69,7 +69,7 @@ void TestSerialControl::portNames()
         QCOMPARE(ports::systemLocation(device), location);
 }
 
-void TestSerialControl::openSequenceLeavesLinesOff()
+void TestPortDevice::openSequenceLeavesLinesOff()
 {
     auto device = std::make_unique<FakePort>();
     FakePort &port = *device;
@@ -91,7 +91,7 @@ void TestSerialControl::openSequenceLeavesLinesOff()
     QVERIFY(!port.rts);
 }
 
-void TestSerialControl::systemBacklogCountsAsWaiting()
+void TestPortDevice::systemBacklogCountsAsWaiting()
 {
     auto device = std::make_unique<FakePort>();
     FakePort &port = *device;
@@ -113,7 +113,7 @@ void TestSerialControl::systemBacklogCountsAsWaiting()
     QVERIFY(port.calls.contains(QStringLiteral("discard")));
 }
 
-void TestSerialControl::failureClosesAndIsToldOnce_data()
+void TestPortDevice::failureClosesAndIsToldOnce_data()
 {
     QTest::addColumn<PortDevice::Failure>("failure");
     QTest::newRow("device gone") << PortDevice::Failure::Gone;
@@ -121,7 +121,7 @@ void TestSerialControl::failureClosesAndIsToldOnce_data()
     QTest::newRow("write failed") << PortDevice::Failure::WriteFailed;
 }
 
-void TestSerialControl::failureClosesAndIsToldOnce()
+void TestPortDevice::failureClosesAndIsToldOnce()
 {
     QFETCH(PortDevice::Failure, failure);
     auto device = std::make_unique<FakePort>();
@@ -139,5 +139,5 @@ void TestSerialControl::failureClosesAndIsToldOnce()
     QCOMPARE(port.written, QByteArray());
 }
 
-QTEST_GUILESS_MAIN(TestSerialControl)
-#include "tst_serialcontrol.moc"
+QTEST_GUILESS_MAIN(TestPortDevice)
+#include "tst_portdevice.moc"

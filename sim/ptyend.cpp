@@ -1,10 +1,8 @@
-#include "ptyhost.h"
+#include "ptyend.h"
 
 #include <QFile>
 
-#include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,15 +11,13 @@
 #ifdef __linux__
 #include <sys/inotify.h>
 #endif
-#include <termios.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
 
 namespace {
+
 constexpr qsizetype kReadChunk = 4096;
-// A far end that never reads: replies beyond this are dropped, as a full line would.
-constexpr qsizetype kMaxPendingWrite = qsizetype(64) * 1024;
 
 // Whether a process other than this one has the device open.
 bool heldByOthers(const QByteArray &device)
@@ -54,65 +50,101 @@ bool heldByOthers(const QByteArray &device)
     ::closedir(proc);
     return held;
 }
+
 } // namespace
 
-PtyHost::PtyHost(QObject *parent)
+std::chrono::nanoseconds monotonicNow()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
+}
+
+PtyEnd::PtyEnd(QObject *parent)
     : QObject(parent)
 {
     m_resume.setSingleShot(true);
     m_resume.setTimerType(Qt::PreciseTimer);
-    connect(&m_resume, &QTimer::timeout, this, [this] { m_readNotifier->setEnabled(true); });
-}
+    connect(&m_resume, &QTimer::timeout, this, [this] {
+        if (m_readNotifier)
+            m_readNotifier->setEnabled(true);
+    });
 
-PtyHost::~PtyHost()
-{
-    m_readNotifier.reset();
-    m_writeNotifier.reset();
-    m_closeNotifier.reset();
-    if (m_closeWatch >= 0)
-        ::close(m_closeWatch);
-    if (m_master >= 0)
-        ::close(m_master);
-    if (m_slave >= 0)
-        ::close(m_slave);
-}
-
-bool PtyHost::open()
-{
     char name[256] = {};
     if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
         m_error = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
+        m_master = m_slave = -1;
+        return;
     }
+    // Our own slave descriptor keeps the master from reading EIO while no program has the
+    // port open.
     m_slavePath = QString::fromLocal8Bit(name);
-    // Raw until the program opens it: no echo, no CR/LF translation of early key bytes.
-    // The simulator keeps its own slave descriptor so that the master never reads EIO while
-    // no program has the port open.
-    termios tio{};
-    ::tcgetattr(m_slave, &tio);
-    ::cfmakeraw(&tio);
-    ::tcsetattr(m_slave, TCSANOW, &tio);
     ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
     ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
     ::fcntl(m_slave, F_SETFD, FD_CLOEXEC);
 
-    m_clock.start();
     m_readNotifier = std::make_unique<QSocketNotifier>(m_master, QSocketNotifier::Read);
     m_writeNotifier = std::make_unique<QSocketNotifier>(m_master, QSocketNotifier::Write);
     m_writeNotifier->setEnabled(false);
-    connect(m_readNotifier.get(), &QSocketNotifier::activated, this, &PtyHost::onReadable);
-    connect(m_writeNotifier.get(), &QSocketNotifier::activated, this, &PtyHost::onWritable);
+    connect(m_readNotifier.get(), &QSocketNotifier::activated, this, &PtyEnd::onReadable);
+    connect(m_writeNotifier.get(), &QSocketNotifier::activated, this, &PtyEnd::onWritable);
 #ifdef __linux__
     m_closeWatch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_closeWatch >= 0 && ::inotify_add_watch(m_closeWatch, name, IN_CLOSE) >= 0) {
         m_closeNotifier = std::make_unique<QSocketNotifier>(m_closeWatch, QSocketNotifier::Read);
-        connect(m_closeNotifier.get(), &QSocketNotifier::activated, this, &PtyHost::onSlaveClosed);
+        connect(m_closeNotifier.get(), &QSocketNotifier::activated, this, &PtyEnd::onSlaveClosed);
     }
 #endif
-    return true;
 }
 
-void PtyHost::onSlaveClosed()
+PtyEnd::~PtyEnd()
+{
+    closeMaster();
+    m_closeNotifier.reset();
+    if (m_closeWatch >= 0)
+        ::close(m_closeWatch);
+    if (m_slave >= 0)
+        ::close(m_slave);
+}
+
+termios PtyEnd::slaveTermios() const
+{
+    termios tio{};
+    ::tcgetattr(m_slave, &tio);
+    return tio;
+}
+
+void PtyEnd::makeRaw()
+{
+    termios tio = slaveTermios();
+    ::cfmakeraw(&tio);
+    ::tcsetattr(m_slave, TCSANOW, &tio);
+}
+
+QByteArray PtyEnd::received() const
+{
+    QByteArray all;
+    for (const Arrival &a : m_arrivals)
+        all += a.bytes;
+    return all;
+}
+
+void PtyEnd::stopReading()
+{
+    m_resume.stop();
+    m_readNotifier.reset();
+}
+
+void PtyEnd::closeMaster()
+{
+    stopReading();
+    m_writeNotifier.reset();
+    if (m_master >= 0)
+        ::close(m_master);
+    m_master = -1;
+}
+
+void PtyEnd::onSlaveClosed()
 {
 #ifdef __linux__
     char events[4096];
@@ -128,27 +160,16 @@ void PtyHost::onSlaveClosed()
 #endif
 }
 
-void PtyHost::refill()
+void PtyEnd::onReadable()
 {
-    const double elapsed = m_clock.nsecsElapsed() / 1e9;
-    m_clock.restart();
-    m_tokens = std::min(kBurst, m_tokens + elapsed * m_rate);
-}
-
-void PtyHost::onReadable()
-{
-    qsizetype allowed = kReadChunk;
-    if (m_rate > 0) {
-        refill();
-        allowed = qsizetype(m_tokens);
-        if (allowed < 1) {
-            // Wait for the line to deliver the next byte, without spinning on the notifier.
-            m_readNotifier->setEnabled(false);
-            const auto wait
-                = std::chrono::microseconds(std::llround((1.0 - m_tokens) / m_rate * 1e6));
-            m_resume.start(std::max(std::chrono::ceil<std::chrono::milliseconds>(wait), 1ms));
-            return;
-        }
+    const auto now = monotonicNow();
+    const qsizetype allowed = m_pacing.allowance(now, kReadChunk);
+    if (allowed < 1) {
+        // Wait for the line to deliver the next byte, without spinning on the notifier.
+        m_readNotifier->setEnabled(false);
+        m_resume.start(
+            std::max(std::chrono::ceil<std::chrono::milliseconds>(m_pacing.untilNext()), 1ms));
+        return;
     }
     QByteArray buffer(allowed, Qt::Uninitialized);
     const ssize_t n = ::read(m_master, buffer.data(), size_t(buffer.size()));
@@ -160,30 +181,32 @@ void PtyHost::onReadable()
         m_resume.start(100ms);
         return;
     }
-    if (m_rate > 0)
-        m_tokens -= double(n);
+    m_pacing.take(n);
     buffer.truncate(n);
-    emit received(buffer);
+    if (m_recording)
+        m_arrivals.append({buffer, now});
+    emit arrived(buffer);
 }
 
-void PtyHost::send(const QByteArray &bytes)
+bool PtyEnd::send(const QByteArray &bytes)
 {
-    if (m_master < 0)
-        return;
-    if (m_pendingWrite.size() + bytes.size() > kMaxPendingWrite)
-        return;
+    if (m_master < 0 || m_pendingWrite.size() + bytes.size() > kMaxPendingWrite)
+        return false;
     m_pendingWrite += bytes;
     onWritable();
+    return true;
 }
 
-void PtyHost::onWritable()
+void PtyEnd::onWritable()
 {
-    while (!m_pendingWrite.isEmpty()) {
+    // What the terminal cannot take now goes when it can: the program reads on this thread.
+    while (m_master >= 0 && !m_pendingWrite.isEmpty()) {
         const ssize_t n
             = ::write(m_master, m_pendingWrite.constData(), size_t(m_pendingWrite.size()));
         if (n <= 0)
             break;
         m_pendingWrite.remove(0, n);
     }
-    m_writeNotifier->setEnabled(!m_pendingWrite.isEmpty());
+    if (m_writeNotifier)
+        m_writeNotifier->setEnabled(!m_pendingWrite.isEmpty());
 }

@@ -44,7 +44,7 @@ const QStringList kWorking = {
 
 } // namespace
 
-class TestWindow : public QObject
+class TestFrmPadcom : public QObject
 {
     Q_OBJECT
 
@@ -78,25 +78,25 @@ private:
     std::unique_ptr<frmPADCOM> m_form;
 };
 
-void TestWindow::initTestCase()
+void TestFrmPadcom::initTestCase()
 {
     QVERIFY(m_runtime.isValid());
 }
 
-void TestWindow::init()
+void TestFrmPadcom::init()
 {
     QVERIFY(startWindowOnPty(m_peer, m_form));
     QApplication::setActiveWindow(m_form.get());
     QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
 }
 
-void TestWindow::cleanup()
+void TestFrmPadcom::cleanup()
 {
     m_form.reset();
     m_peer.reset();
 }
 
-void TestWindow::open(const QString &number)
+void TestFrmPadcom::open(const QString &number)
 {
     control<QLineEdit>(*m_form, "Text5")->setText(number);
     QTest::mouseClick(control<QPushButton>(*m_form, "CMDInicializar"), Qt::LeftButton);
@@ -104,7 +104,7 @@ void TestWindow::open(const QString &number)
     QVERIFY(!control<QGroupBox>(*m_form, "Inicia")->isVisible());
 }
 
-void TestWindow::controls_data()
+void TestFrmPadcom::controls_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("text");
@@ -141,7 +141,7 @@ void TestWindow::controls_data()
     row("Label1", QStringLiteral("Código ASC"), 120, 240, 855, 195);
 }
 
-void TestWindow::controls()
+void TestFrmPadcom::controls()
 {
     QFETCH(QString, name);
     QFETCH(QString, text);
@@ -163,7 +163,7 @@ void TestWindow::controls()
         QVERIFY(!t->isReadOnly());
 }
 
-void TestWindow::window()
+void TestFrmPadcom::window()
 {
     QCOMPARE(m_form->windowTitle(), QStringLiteral("Teclado Vorlan"));
     QCOMPARE(m_form->size(), QSize(507, 381));
@@ -183,7 +183,7 @@ void TestWindow::window()
     QCOMPARE(QApplication::focusWidget(), control<QWidget>(*m_form, "Text5"));
 }
 
-void TestWindow::captionsWholeAndApart()
+void TestFrmPadcom::captionsWholeAndApart()
 {
     QVERIFY(m_form->captionsFit());
     open();
@@ -198,7 +198,7 @@ void TestWindow::captionsWholeAndApart()
     }
 }
 
-void TestWindow::frameCoversEverything()
+void TestFrmPadcom::frameCoversEverything()
 {
     auto *frame = control<QGroupBox>(*m_form, "Inicia");
     for (const QString &name : kWorking) {
@@ -210,7 +210,7 @@ void TestWindow::frameCoversEverything()
     }
 }
 
-QStringList TestWindow::tabCycle(int presses)
+QStringList TestFrmPadcom::tabCycle(int presses)
 {
     QStringList seen;
     for (int i = 0; i < presses; ++i) {
@@ -220,7 +220,7 @@ QStringList TestWindow::tabCycle(int presses)
     return seen;
 }
 
-void TestWindow::tabOrder()
+void TestFrmPadcom::tabOrder()
 {
     QCOMPARE(tabCycle(4), (QStringList{QStringLiteral("CMDInicializar"), QStringLiteral("Text5"),
                                        QStringLiteral("CMDInicializar"), QStringLiteral("Text5")}));
@@ -246,7 +246,7 @@ void TestWindow::tabOrder()
     QCOMPARE(QApplication::focusWidget(), control<QWidget>(*m_form, "Text5"));
 }
 
-void TestWindow::limpar()
+void TestFrmPadcom::limpar()
 {
     open();
     auto *text2 = control<TextBox>(*m_form, "Text2");
@@ -263,7 +263,7 @@ void TestWindow::limpar()
     QCOMPARE(m_peer->received(), QByteArray()); // nothing sent
 }
 
-void TestWindow::fillEighty()
+void TestFrmPadcom::fillEighty()
 {
     open();
     auto *text1 = control<TextBox>(*m_form, "Text1");
@@ -281,7 +281,7 @@ void TestWindow::fillEighty()
     QCOMPARE(text1->text(), eighty);
 }
 
-void TestWindow::sair()
+void TestFrmPadcom::sair()
 {
     open();
     QTimer::singleShot(0, m_form.get(), [this] {
@@ -295,7 +295,7 @@ void TestWindow::sair()
     QCOMPARE(m_peer->received(), QByteArray());
 }
 
-void TestWindow::openFails_data()
+void TestFrmPadcom::openFails_data()
 {
     QTest::addColumn<QString>("number");
     QTest::addColumn<QString>("message");
@@ -313,7 +313,7 @@ void TestWindow::openFails_data()
     QTest::newRow("blank") << QStringLiteral(" ") << fixed + QStringLiteral(" .") << typeIt;
 }
 
-void TestWindow::openFails()
+void TestFrmPadcom::openFails()
 {
     QFETCH(QString, number);
     QFETCH(QString, message);
@@ -339,7 +339,7 @@ void TestWindow::openFails()
     open();
 }
 
-void TestWindow::openBusyPortFails()
+void TestFrmPadcom::openBusyPortFails()
 {
     MSComm holder;
     QVERIFY(holder.setCommPort(1) && holder.setPortOpen(true));
@@ -354,7 +354,7 @@ void TestWindow::openBusyPortFails()
     open();
 }
 
-void TestWindow::openAndReopen()
+void TestFrmPadcom::openAndReopen()
 {
     open();
     QCOMPARE(m_peer->slaveTermios().c_cflag & CSIZE, tcflag_t(CS8));
@@ -385,7 +385,7 @@ void TestWindow::openAndReopen()
     QTRY_COMPARE(other.received(), QByteArray("\xA0\x01"));
 }
 
-void TestWindow::enterInNumberOpens()
+void TestFrmPadcom::enterInNumberOpens()
 {
     auto *text5 = control<QLineEdit>(*m_form, "Text5");
     text5->setFocus();
@@ -396,7 +396,7 @@ void TestWindow::enterInNumberOpens()
     QVERIFY(!control<QGroupBox>(*m_form, "Inicia")->isVisible());
 }
 
-void TestWindow::portTableInTooltip()
+void TestFrmPadcom::portTableInTooltip()
 {
     auto *text5 = control<QLineEdit>(*m_form, "Text5");
     QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), text5->mapToGlobal(QPoint(2, 2)));
@@ -406,7 +406,7 @@ void TestWindow::portTableInTooltip()
              qPrintable(text5->toolTip()));
 }
 
-void TestWindow::lossDuringLoopClosesWindowToo()
+void TestFrmPadcom::lossDuringLoopClosesWindowToo()
 {
     // A loop at 1 ms, logs and counts filled, then the device goes away.
     open();
@@ -449,5 +449,5 @@ void TestWindow::lossDuringLoopClosesWindowToo()
     QVERIFY(!notice->isVisible());
 }
 
-QTEST_MAIN(TestWindow)
-#include "tst_window.moc"
+QTEST_MAIN(TestFrmPadcom)
+#include "tst_frmpadcom.moc"

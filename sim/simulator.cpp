@@ -1,0 +1,23 @@
+#include "simulator.h"
+
+PtySimulator::PtySimulator(QObject *parent)
+    : QObject(parent)
+{
+    connect(&m_line, &PtyEnd::arrived, &m_keyboard, &VirtualKeyboard::receive);
+    connect(&m_keyboard, &VirtualKeyboard::reply, &m_line, &PtyEnd::send);
+}
+
+bool PtySimulator::start(int number, bool paced)
+{
+    if (!m_line.isOpen()) {
+        m_error = tr("não foi possível criar a pseudo-porta: %1").arg(m_line.errorString());
+        return false;
+    }
+    m_line.makeRaw();
+    m_line.setReadRate(paced ? protocol::kLineBytesPerSecond : 0.0);
+    if (!m_publisher.publish(m_line.slavePath(), number)) {
+        m_error = m_publisher.errorString();
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "device.h"
+#include "ptyend.h"
+#include "serial/portpublisher.h"
+
+#include <QObject>
+#include <QString>
+
+// The virtual keyboard on a pseudo-terminal published as a port number: what padsim plays,
+// and what the end-to-end tests and the benchmarks start beside PADCOM.
+class PtySimulator : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit PtySimulator(QObject *parent = nullptr);
+
+    // Publishes as `number` (0: the lowest free one). A paced simulator reads at the line's
+    // 960 bytes a second; an unpaced one as fast as bytes come.
+    bool start(int number = 0, bool paced = true);
+    QString errorString() const { return m_error; }
+
+    int number() const { return m_publisher.number(); }
+    QString devicePath() const { return m_line.slavePath(); }
+    const LcdDevice &device() const { return m_keyboard.device(); }
+    VirtualKeyboard &keyboard() { return m_keyboard; }
+    PtyEnd &line() { return m_line; }
+
+    // Keys pressed on the keyboard: they go to the line as they are.
+    void sendKeys(const QByteArray &keys) { m_line.send(keys); }
+
+private:
+    PtyEnd m_line;
+    VirtualKeyboard m_keyboard;
+    PortPublisher m_publisher;
+    QString m_error;
+};

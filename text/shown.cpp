@@ -1,0 +1,103 @@
+#include "shown.h"
+
+#include "win1252.h"
+
+namespace shown {
+
+QString render(QStringView text, Layout layout)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (layout == Layout::Lines && c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+            out += QChar::ParagraphSeparator;
+            ++i;
+        } else if (layout == Layout::Log && c >= 0x80 && c < 0xA0) {
+            out += kNoGlyph;
+        } else {
+            out += win1252::controlPicture(text[i]);
+        }
+    }
+    return out;
+}
+
+QString unrender(QStringView shown)
+{
+    QString out;
+    out.reserve(shown.size());
+    for (const QChar ch : shown) {
+        const char16_t c = ch.unicode();
+        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator)
+            out += QStringLiteral("\r\n");
+        else
+            out += win1252::fromControlPicture(ch);
+    }
+    return out;
+}
+
+QString crlfLineBreaks(QStringView text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == u'\r' || c == u'\n' || c == QChar::ParagraphSeparator
+            || c == QChar::LineSeparator) {
+            out += QStringLiteral("\r\n");
+            if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+                ++i;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool isNamed(QChar symbol)
+{
+    return symbol == kNoGlyph || win1252::fromControlPicture(symbol) != symbol;
+}
+
+QString nameOf(QChar symbol, QChar actual)
+{
+    if (symbol == kNoGlyph) {
+        const char16_t byte = actual.unicode();
+        return byte >= 0x80 && byte < 0xA0 ? win1252::mnemonic(uchar(byte)) : QString();
+    }
+    const QChar control = win1252::fromControlPicture(symbol);
+    return control != symbol ? win1252::mnemonic(uchar(control.unicode())) : QString();
+}
+
+qsizetype fittingUnits(QStringView text, qsizetype room)
+{
+    qsizetype units = 0;
+    qsizetype chars = 0;
+    while (units < text.size()) {
+        const bool pair = units + 1 < text.size();
+        const bool crlf = pair && text[units] == u'\r' && text[units + 1] == u'\n';
+        const bool surrogates = pair && text[units].isHighSurrogate();
+        const qsizetype cost = crlf ? 2 : 1;
+        if (chars + cost > room)
+            break;
+        chars += cost;
+        units += crlf || surrogates ? 2 : 1;
+    }
+    return units;
+}
+
+QString encodableOnly(QStringView text)
+{
+    QString kept;
+    kept.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const bool pair = text[i].isHighSurrogate() && i + 1 < text.size();
+        const char32_t cp = pair ? QChar::surrogateToUcs4(text[i], text[i + 1]) : text[i].unicode();
+        if (win1252::encodable(cp))
+            kept += text[i];
+        i += pair ? 1 : 0;
+    }
+    return kept;
+}
+
+} // namespace shown
