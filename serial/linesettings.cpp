@@ -2,7 +2,46 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
+
+namespace {
+
+// The letters and counts the settings string uses, as the classic serial control wrote them.
+struct ParityName
+{
+    QSerialPort::Parity parity;
+    char16_t letter;
+};
+constexpr ParityName kParities[] = {
+    {QSerialPort::NoParity, u'N'},    {QSerialPort::EvenParity, u'E'},
+    {QSerialPort::OddParity, u'O'},   {QSerialPort::MarkParity, u'M'},
+    {QSerialPort::SpaceParity, u'S'},
+};
+
+struct StopName
+{
+    QSerialPort::StopBits stopBits;
+    QStringView text;
+    double bits;
+};
+constexpr StopName kStops[] = {
+    {QSerialPort::OneStop, u"1", 1.0},
+    {QSerialPort::OneAndHalfStop, u"1.5", 1.5},
+    {QSerialPort::TwoStop, u"2", 2.0},
+};
+
+const StopName &stopName(QSerialPort::StopBits bits)
+{
+    for (const StopName &s : kStops) {
+        if (s.stopBits == bits)
+            return s;
+    }
+    return kStops[0];
+}
+
+} // namespace
 
 std::optional<LineSettings> LineSettings::parse(const QString &text)
 {
@@ -18,18 +57,11 @@ std::optional<LineSettings> LineSettings::parse(const QString &text)
     s.baudRate = baud;
 
     const QString parity = parts[1].trimmed().toUpper();
-    if (parity == u"N")
-        s.parity = QSerialPort::NoParity;
-    else if (parity == u"E")
-        s.parity = QSerialPort::EvenParity;
-    else if (parity == u"O")
-        s.parity = QSerialPort::OddParity;
-    else if (parity == u"M")
-        s.parity = QSerialPort::MarkParity;
-    else if (parity == u"S")
-        s.parity = QSerialPort::SpaceParity;
-    else
+    const auto p = std::find_if(std::begin(kParities), std::end(kParities),
+                                [&](const ParityName &n) { return parity == QChar(n.letter); });
+    if (p == std::end(kParities))
         return std::nullopt;
+    s.parity = p->parity;
 
     const int data = parts[2].trimmed().toInt(&ok);
     if (!ok || data < 5 || data > 8)
@@ -37,36 +69,32 @@ std::optional<LineSettings> LineSettings::parse(const QString &text)
     s.dataBits = QSerialPort::DataBits(data);
 
     const QString stop = parts[3].trimmed();
-    if (stop == u"1")
-        s.stopBits = QSerialPort::OneStop;
-    else if (stop == u"1.5")
-        s.stopBits = QSerialPort::OneAndHalfStop;
-    else if (stop == u"2")
-        s.stopBits = QSerialPort::TwoStop;
-    else
+    const auto b = std::find_if(std::begin(kStops), std::end(kStops),
+                                [&](const StopName &n) { return stop == n.text; });
+    if (b == std::end(kStops))
         return std::nullopt;
+    s.stopBits = b->stopBits;
     return s;
 }
 
 QString LineSettings::toString() const
 {
-    static constexpr char kParity[] = {'N', '?', 'E', 'O', 'S', 'M'};
-    const QString stop = stopBits == QSerialPort::OneStop   ? QStringLiteral("1")
-                         : stopBits == QSerialPort::TwoStop ? QStringLiteral("2")
-                                                            : QStringLiteral("1.5");
+    QChar letter = u'?';
+    for (const ParityName &n : kParities) {
+        if (n.parity == parity)
+            letter = QChar(n.letter);
+    }
     return QStringLiteral("%1,%2,%3,%4")
         .arg(baudRate)
-        .arg(QChar::fromLatin1(kParity[int(parity)]))
+        .arg(letter)
         .arg(int(dataBits))
-        .arg(stop);
+        .arg(stopName(stopBits).text);
 }
 
 double LineSettings::bitsPerByte() const
 {
-    const double stop = stopBits == QSerialPort::OneStop   ? 1.0
-                        : stopBits == QSerialPort::TwoStop ? 2.0
-                                                           : 1.5;
-    return 1.0 + int(dataBits) + (parity == QSerialPort::NoParity ? 0 : 1) + stop;
+    return 1.0 + int(dataBits) + (parity == QSerialPort::NoParity ? 0 : 1)
+           + stopName(stopBits).bits;
 }
 
 std::chrono::nanoseconds LineSettings::byteTime() const

@@ -13,10 +13,7 @@
 class SimulatorProcess
 {
 public:
-    SimulatorProcess() = default;
     ~SimulatorProcess();
-    SimulatorProcess(const SimulatorProcess &) = delete;
-    SimulatorProcess &operator=(const SimulatorProcess &) = delete;
 
     // Starts `program` (padsim) and waits for it to publish its port.
     bool start(const QString &program, const QStringList &arguments = {});
