@@ -7,6 +7,7 @@
 #include "app/widgets/textbox.h"
 #include "sim/runtimedir.h"
 #include "sim/simprocess.h"
+#include "stats.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -45,7 +46,7 @@ int main(int argc, char *argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     RuntimeDir runtime;
-    const int seconds = argc > 1 ? std::max(2, atoi(argv[1])) : 30;
+    const int seconds = countArgument(argc, argv, 30, 2);
 
     SimulatorProcess sim;
     if (!sim.start(QStringLiteral(PADSIM_PATH)))

@@ -74,7 +74,7 @@ int main(int argc, char *argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     RuntimeDir runtime;
-    const int floodSeconds = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
+    const int floodSeconds = countArgument(argc, argv, 10);
     QTextStream out(stdout);
 
     PtyEnd peer;

@@ -4,6 +4,7 @@
 //   bench_rule <blocks>
 
 #include "monitor/receive.h"
+#include "stats.h"
 
 #include <QByteArray>
 #include <QRandomGenerator>
@@ -13,7 +14,7 @@
 
 int main(int argc, char *argv[])
 {
-    const int blocks = argc > 1 ? atoi(argv[1]) : 100;
+    const int blocks = countArgument(argc, argv, 100);
     QRandomGenerator random(1);
     QList<QByteArray> samples(16, QByteArray(1024, Qt::Uninitialized));
     for (QByteArray &block : samples) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 // Summary of a sample: mean and the usual percentiles.
 struct Stats
@@ -32,3 +33,9 @@ struct Stats
         return s;
     }
 };
+
+// A benchmark's one optional argument: a count of seconds or blocks, at least `least`.
+inline int countArgument(int argc, char *argv[], int fallback, int least = 1)
+{
+    return argc > 1 ? std::max(least, std::atoi(argv[1])) : fallback;
+}

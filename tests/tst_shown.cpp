@@ -134,6 +134,9 @@ void TestShown::fittingUnits_data()
     QTest::newRow("CR LF never halved") << QStringLiteral("c\r\nd") << 2 << 1;
     QTest::newRow("surrogate pair is one character") << QStringLiteral("a\U0001F600b") << 2 << 3;
     QTest::newRow("surrogate pair never halved") << QStringLiteral("\U0001F600") << 1 << 2;
+    // A lone high surrogate is a character of its own, as the line counts it ('?').
+    QTest::newRow("lone high surrogate counts one")
+        << QString(QChar(char16_t(0xD800))) + QStringLiteral("ab") << 2 << 2;
     QTest::newRow("lone CR counts one") << QStringLiteral("\rx") << 1 << 1;
 }
 

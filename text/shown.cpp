@@ -76,7 +76,8 @@ qsizetype fittingUnits(QStringView text, qsizetype room)
     while (units < text.size()) {
         const bool pair = units + 1 < text.size();
         const bool crlf = pair && text[units] == u'\r' && text[units + 1] == u'\n';
-        const bool surrogates = pair && text[units].isHighSurrogate();
+        const bool surrogates
+            = pair && text[units].isHighSurrogate() && text[units + 1].isLowSurrogate();
         const qsizetype cost = crlf ? 2 : 1;
         if (chars + cost > room)
             break;
