@@ -270,6 +270,7 @@ void frmPADCOM::CMDInicializar_Click()
 {
     const portsetup::Outcome outcome = portsetup::open(MSComm1, Text5->text());
     if (outcome.opened) {
+        m_lossReported = false;
         setCovered(false);
         return;
     }
@@ -298,6 +299,7 @@ void frmPADCOM::onPortLost(const QString &device, const QString &reason)
     Timer1.setEnabled(false);
     LoopOn = 0;
     setCovered(true);
+    m_lossReported = true;
     notify(tr("A porta serial %1 (%2) foi fechada: %3.\n"
               "Verifique o cabo e o dispositivo e use \"Inicia a Porta Serial\" para "
               "abri-la de novo.")
@@ -312,7 +314,10 @@ void frmPADCOM::write(const QByteArray &frame)
     case MSComm::OutputResult::Queued:
         return;
     case MSComm::OutputResult::PortClosed:
-        notify(tr("A porta serial está fechada: nada foi enviado."));
+        // The port may have been lost under this very write (a tick, an echo): the loss
+        // was reported with its reason, and that is what the user must read.
+        if (!m_lossReported)
+            notify(tr("A porta serial está fechada: nada foi enviado."));
         return;
     case MSComm::OutputResult::BufferFull:
         notify(tr("O buffer de transmissão (%1 bytes) está cheio: o quadro não foi enviado.")
@@ -391,7 +396,9 @@ void frmPADCOM::Timer1_Timer()
         return;
     }
     Command5_Click();
-    Command3_Click();
+    // A port lost under the cursor command takes no text frame: half a tick goes nowhere.
+    if (MSComm1.PortOpen() || !m_lossReported)
+        Command3_Click();
 }
 
 // ---- Receive monitor ----
@@ -420,7 +427,8 @@ void frmPADCOM::MSComm1_OnComm()
     }
     for (const QByteArray &frame : result.echoes) {
         if (MSComm1.Output(frame) != MSComm::OutputResult::Queued) {
-            notify(tr("Eco interrompido: %1.").arg(MSComm1.errorString()));
+            if (!m_lossReported) // a loss under the echo was reported, with its reason
+                notify(tr("Eco interrompido: %1.").arg(MSComm1.errorString()));
             break;
         }
     }

@@ -107,4 +107,7 @@ private:
     QString RxChar;
 
     bool m_skipReported = false;
+    // Set from a loss until the port opens again: a write that meets the closed port then
+    // must not replace the loss's notice, which says what happened and why.
+    bool m_lossReported = false;
 };

@@ -196,7 +196,14 @@ void TestDrills::lossesDuringLoop()
         else
             ::kill(pid_t(sim->process().processId()), how == u"kill" ? SIGKILL : SIGTERM);
         // A notice about skipped ticks may come first; the loss's own replaces it.
-        QTRY_VERIFY(rig.notice()->text().contains(QStringLiteral("foi fechada")));
+        // What the window said instead, if it says nothing of the loss in time.
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            rig.notice()->text().contains(QStringLiteral("foi fechada")),
+            qPrintable(QStringLiteral("round %1, port %2, notice \"%3\"")
+                           .arg(i)
+                           .arg(rig.form->comm().PortOpen() ? u"open" : u"closed")
+                           .arg(rig.notice()->text())),
+            10000);
         QVERIFY(rig.notice()->isVisible());
         QVERIFY(rig.covered());
         QCOMPARE(rig.form->loopOn(), qint16(0));
