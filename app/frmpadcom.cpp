@@ -221,6 +221,15 @@ void frmPADCOM::setCovered(bool covered)
 
 void frmPADCOM::notify(const QString &message)
 {
+    // A port lost under a write (a tick's, an echo's) was reported with its reason, and the
+    // writes after it meet the closed port: the loss's notice is what the user must read.
+    if (MSComm1.state() == MSComm::PortState::Lost)
+        return;
+    showNotice(message);
+}
+
+void frmPADCOM::showNotice(const QString &message)
+{
     m_notice->setText(message);
     m_notice->show();
 }
@@ -270,7 +279,6 @@ void frmPADCOM::CMDInicializar_Click()
 {
     const portsetup::Outcome outcome = portsetup::open(MSComm1, Text5->text());
     if (outcome.opened) {
-        m_lossReported = false;
         setCovered(false);
         return;
     }
@@ -299,8 +307,7 @@ void frmPADCOM::onPortLost(const QString &device, const QString &reason)
     Timer1.setEnabled(false);
     LoopOn = 0;
     setCovered(true);
-    m_lossReported = true;
-    notify(tr("A porta serial %1 (%2) foi fechada: %3.\n"
+    showNotice(tr("A porta serial %1 (%2) foi fechada: %3.\n"
               "Verifique o cabo e o dispositivo e use \"Inicia a Porta Serial\" para "
               "abri-la de novo.")
                .arg(QString::number(MSComm1.CommPort()), device, reason));
@@ -314,10 +321,7 @@ void frmPADCOM::write(const QByteArray &frame)
     case MSComm::OutputResult::Queued:
         return;
     case MSComm::OutputResult::PortClosed:
-        // The port may have been lost under this very write (a tick, an echo): the loss
-        // was reported with its reason, and that is what the user must read.
-        if (!m_lossReported)
-            notify(tr("A porta serial está fechada: nada foi enviado."));
+        notify(tr("A porta serial está fechada: nada foi enviado."));
         return;
     case MSComm::OutputResult::BufferFull:
         notify(tr("O buffer de transmissão (%1 bytes) está cheio: o quadro não foi enviado.")
@@ -396,9 +400,7 @@ void frmPADCOM::Timer1_Timer()
         return;
     }
     Command5_Click();
-    // A port lost under the cursor command takes no text frame: half a tick goes nowhere.
-    if (MSComm1.PortOpen() || !m_lossReported)
-        Command3_Click();
+    Command3_Click();
 }
 
 // ---- Receive monitor ----
@@ -427,8 +429,7 @@ void frmPADCOM::MSComm1_OnComm()
     }
     for (const QByteArray &frame : result.echoes) {
         if (MSComm1.Output(frame) != MSComm::OutputResult::Queued) {
-            if (!m_lossReported) // a loss under the echo was reported, with its reason
-                notify(tr("Eco interrompido: %1.").arg(MSComm1.errorString()));
+            notify(tr("Eco interrompido: %1.").arg(MSComm1.errorString()));
             break;
         }
     }

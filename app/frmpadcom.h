@@ -60,6 +60,7 @@ private:
     void setCovered(bool covered);
     void write(const QByteArray &frame);
     void notify(const QString &message);
+    void showNotice(const QString &message);
     void onPortLost(const QString &device, const QString &reason);
     void updatePortTip();
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -107,7 +108,4 @@ private:
     QString RxChar;
 
     bool m_skipReported = false;
-    // Set from a loss until the port opens again: a write that meets the closed port then
-    // must not replace the loss's notice, which says what happened and why.
-    bool m_lossReported = false;
 };
