@@ -308,9 +308,9 @@ void frmPADCOM::onPortLost(const QString &device, const QString &reason)
     LoopOn = 0;
     setCovered(true);
     showNotice(tr("A porta serial %1 (%2) foi fechada: %3.\n"
-              "Verifique o cabo e o dispositivo e use \"Inicia a Porta Serial\" para "
-              "abri-la de novo.")
-               .arg(QString::number(MSComm1.CommPort()), device, reason));
+                  "Verifique o cabo e o dispositivo e use \"Inicia a Porta Serial\" para "
+                  "abri-la de novo.")
+                   .arg(QString::number(MSComm1.CommPort()), device, reason));
 }
 
 // ---- Display frames ----

@@ -17,21 +17,36 @@
 
 namespace {
 
+QString missing(const QString &device)
+{
+    return SystemPort::tr("o dispositivo %1 não existe ou foi desconectado.").arg(device);
+}
+
 #ifndef Q_OS_WIN
+QString inUse(const QString &device)
+{
+    return SystemPort::tr("%1 está em uso por outro programa.").arg(device);
+}
+
+QString inExclusiveUse(const QString &device)
+{
+    return SystemPort::tr("%1 está em uso por outro programa (modo exclusivo).").arg(device);
+}
+
 QString openFailure(int error, const QString &device)
 {
     switch (error) {
     case ENOENT:
     case ENXIO:
     case ENODEV:
-        return SystemPort::tr("o dispositivo %1 não existe ou foi desconectado.").arg(device);
+        return missing(device);
     case EACCES:
     case EPERM:
         return SystemPort::tr("sem permissão para abrir %1 (o usuário precisa pertencer ao "
                               "grupo dono do dispositivo, em geral \"dialout\").")
             .arg(device);
     case EBUSY:
-        return SystemPort::tr("%1 está em uso por outro programa (modo exclusivo).").arg(device);
+        return inExclusiveUse(device);
     case EISDIR:
         return SystemPort::tr("%1 é uma pasta, não uma porta serial.").arg(device);
     case ELOOP:
@@ -55,9 +70,9 @@ QString probe(const QString &device)
     if (!::isatty(fd))
         refusal = SystemPort::tr("%1 não é uma porta serial.").arg(device);
     else if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0)
-        refusal = SystemPort::tr("%1 está em uso por outro programa (modo exclusivo).").arg(device);
+        refusal = inExclusiveUse(device);
     else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-        refusal = SystemPort::tr("%1 está em uso por outro programa.").arg(device);
+        refusal = inUse(device);
     ::close(fd);
     return refusal;
 }
@@ -107,10 +122,7 @@ bool SystemPort::open(const QString &device, const LineSettings &settings)
         return refuse(refusal);
 #endif
     m_port.setPortName(ports::systemLocation(device));
-    m_port.setBaudRate(settings.baudRate);
-    m_port.setParity(settings.parity);
-    m_port.setDataBits(settings.dataBits);
-    m_port.setStopBits(settings.stopBits);
+    apply(settings); // kept by the closed port, set on the device as it opens
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     m_port.setReadBufferSize(kReceiveBuffer);
     if (!m_port.open(QIODevice::ReadWrite)) {
@@ -118,7 +130,7 @@ bool SystemPort::open(const QString &device, const LineSettings &settings)
         m_port.clearError();
         switch (error) {
         case QSerialPort::DeviceNotFoundError:
-            return refuse(tr("o dispositivo %1 não existe ou foi desconectado.").arg(device));
+            return refuse(missing(device));
         case QSerialPort::PermissionError:
             // Qt's own lock file, or on Windows any other holder of the port.
             return refuse(tr("%1 está em uso por outro programa ou sem permissão.").arg(device));
@@ -130,7 +142,7 @@ bool SystemPort::open(const QString &device, const LineSettings &settings)
     // Held for as long as the port is open, so that tools that honour flock see us.
     if (::flock(int(m_port.handle()), LOCK_EX | LOCK_NB) != 0) {
         m_port.close();
-        return refuse(tr("%1 está em uso por outro programa.").arg(device));
+        return refuse(inUse(device));
     }
 #endif
     m_error.clear();

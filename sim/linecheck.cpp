@@ -46,10 +46,7 @@ void LineRecorder::run()
 QByteArray LineRecorder::bytes() const
 {
     const std::lock_guard lock(m_mutex);
-    QByteArray all;
-    for (const Arrival &a : m_arrivals)
-        all += a.bytes;
-    return all;
+    return joined(m_arrivals);
 }
 
 QList<Arrival> LineRecorder::arrivals() const

@@ -53,13 +53,6 @@ bool heldByOthers(const QByteArray &device)
 
 } // namespace
 
-std::chrono::nanoseconds monotonicNow()
-{
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
-}
-
 PtyEnd::PtyEnd(QObject *parent)
     : QObject(parent)
 {
@@ -119,14 +112,6 @@ void PtyEnd::makeRaw()
     termios tio = slaveTermios();
     ::cfmakeraw(&tio);
     ::tcsetattr(m_slave, TCSANOW, &tio);
-}
-
-QByteArray PtyEnd::received() const
-{
-    QByteArray all;
-    for (const Arrival &a : m_arrivals)
-        all += a.bytes;
-    return all;
 }
 
 void PtyEnd::stopReading()

@@ -48,7 +48,7 @@ public:
 
     // Keeps every arrival with its time, for a test or a benchmark to read.
     void setRecording(bool on) { m_recording = on; }
-    QByteArray received() const;
+    QByteArray received() const { return joined(m_arrivals); }
     const QList<Arrival> &arrivals() const { return m_arrivals; }
     void clear() { m_arrivals.clear(); }
 
