@@ -157,6 +157,9 @@ void TestShown::encodableOnly_data()
     QTest::newRow("Polish letters left out") << QStringLiteral("łódź") << QStringLiteral("ód");
     QTest::newRow("emoji left out whole") << QStringLiteral("a\U0001F600b") << QStringLiteral("ab");
     QTest::newRow("question mark kept") << QStringLiteral("?") << QStringLiteral("?");
+    // A lone high surrogate is no character the line carries; what follows it still is.
+    QTest::newRow("lone high surrogate before a letter")
+        << (QString(QChar(char16_t(0xD83D))) + u'a') << QStringLiteral("a");
 }
 
 void TestShown::encodableOnly()

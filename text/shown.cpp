@@ -89,14 +89,13 @@ qsizetype fittingUnits(QStringView text, qsizetype room)
 
 QString encodableOnly(QStringView text)
 {
+    // The code page has no character beyond the BMP: a surrogate, paired or lone, is left
+    // out on its own, and every other unit is a whole character.
     QString kept;
     kept.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const bool pair = text[i].isHighSurrogate() && i + 1 < text.size();
-        const char32_t cp = pair ? QChar::surrogateToUcs4(text[i], text[i + 1]) : text[i].unicode();
-        if (win1252::encodable(cp))
-            kept += text[i];
-        i += pair ? 1 : 0;
+    for (const QChar c : text) {
+        if (win1252::encodable(c.unicode()))
+            kept += c;
     }
     return kept;
 }
