@@ -290,11 +290,13 @@ void TextBox::paintControlNames()
                 const qreal right = area.left() + line.cursorToX(i + 1);
                 const QSize size(qRound(right - left), qRound(line.height()));
                 // A log holds hundreds of these: each name is drawn once, then copied.
-                const QString key = QStringLiteral("textbox-name:%1:%2x%3:%4")
-                                        .arg(name)
-                                        .arg(size.width())
-                                        .arg(size.height())
-                                        .arg(ink.rgba() ^ base.rgba());
+                // Everything the drawing depends on is in the key, each part whole (one arg()
+                // call, so no part is read as a placeholder).
+                const QString key
+                    = QStringLiteral("textbox-name:%1:%2x%3@%4:%5:%6:%7")
+                          .arg(name, QString::number(size.width()), QString::number(size.height()),
+                               QString::number(devicePixelRatioF()), QString::number(ink.rgba()),
+                               QString::number(base.rgba()), names.key());
                 QPixmap box;
                 if (!QPixmapCache::find(key, &box)) {
                     box = QPixmap(size * devicePixelRatioF());
