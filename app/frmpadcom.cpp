@@ -1,7 +1,9 @@
 #include "frmpadcom.h"
 
 #include "display/frames.h"
+#include "display/sendloop.h"
 #include "monitor/receive.h"
+#include "serial/linesettings.h"
 #include "serial/portmap.h"
 #include "serial/portsetup.h"
 #include "text/number.h"
@@ -15,6 +17,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -210,13 +213,18 @@ void frmPADCOM::setCovered(bool covered)
     // Hiding what the frame covers keeps it out of reach of Tab, Enter, Space and the mouse.
     // The focus goes to the first control of what is now shown: left to the toolkit, it
     // would fall on the next control after the hidden button, "Reiniciar a Porta Serial",
-    // and a second Enter would close the port just opened.
+    // and a second Enter would close the port just opened. Nor may the Enter that opened
+    // the port, doubled or held, go on to write the display text unasked.
     QWidget *hidden = covered ? m_work : Inicia;
     const bool hadFocus = hidden->isAncestorOf(QApplication::focusWidget());
     m_work->setVisible(!covered);
     Inicia->setVisible(covered);
-    if (hadFocus)
-        (covered ? static_cast<QWidget *>(Text5) : Command3)->setFocus();
+    if (!hadFocus)
+        return;
+    if (covered)
+        Text5->setFocus();
+    else
+        Command3->takeFocusAfterEnter();
 }
 
 void frmPADCOM::notify(const QString &message)
@@ -238,6 +246,13 @@ bool frmPADCOM::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == Text5 && event->type() == QEvent::ToolTip)
         updatePortTip();
+    // Enter held in the number box opens once: its repeats would answer the failure's box
+    // and try again, over and over.
+    if (watched == Text5 && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->isAutoRepeat() && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter))
+            return true;
+    }
     return QWidget::eventFilter(watched, event);
 }
 
@@ -392,10 +407,11 @@ void frmPADCOM::Timer1_Timer()
         if (!m_skipReported) {
             m_skipReported = true;
             notify(tr("A taxa de %1 ms pede mais do que a linha serial transporta "
-                      "(%2 bytes por tique a 9600 baud): os tiques que não cabem no buffer "
+                      "(%2 bytes por tique a %3 baud): os tiques que não cabem no buffer "
                       "de transmissão são pulados.")
                        .arg(Timer1.Interval())
-                       .arg(sendloop::tickBytes(length)));
+                       .arg(sendloop::tickBytes(length))
+                       .arg(LineSettings().baudRate));
         }
         return;
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "display/sendloop.h"
+#include "display/looptimer.h"
 #include "serial/mscomm.h"
 
 #include <QByteArray>

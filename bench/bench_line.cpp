@@ -5,9 +5,9 @@
 
 #include "app/frmpadcom.h"
 #include "app/widgets/textbox.h"
-#include "sim/runtimedir.h"
-#include "sim/simprocess.h"
 #include "stats.h"
+#include "testkit/runtimedir.h"
+#include "testkit/simprocess.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

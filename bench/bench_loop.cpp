@@ -9,9 +9,10 @@
 #include "app/frmpadcom.h"
 #include "app/widgets/textbox.h"
 #include "serial/portpublisher.h"
-#include "sim/linecheck.h"
 #include "sim/ptyend.h"
-#include "sim/runtimedir.h"
+#include "testkit/framecheck.h"
+#include "testkit/linerecorder.h"
+#include "testkit/runtimedir.h"
 
 #include <QApplication>
 #include <QLineEdit>

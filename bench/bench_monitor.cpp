@@ -12,8 +12,8 @@
 #include "serial/mscomm.h"
 #include "serial/portpublisher.h"
 #include "sim/ptyend.h"
-#include "sim/runtimedir.h"
 #include "stats.h"
+#include "testkit/runtimedir.h"
 #include "text/win1252.h"
 
 #include <QApplication>

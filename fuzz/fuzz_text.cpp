@@ -1,7 +1,7 @@
 // Windows-1252 both ways and the text boxes' display mapping: one byte per character, and
 // whatever the line can carry comes back exactly.
 #include "check.h"
-#include "text/shown.h"
+#include "text/boxtext.h"
 #include "text/win1252.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size)
@@ -12,17 +12,17 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size)
     FUZZ_CHECK(text.size() == bytes.size());
     FUZZ_CHECK(win1252::encode(text) == bytes);
     FUZZ_CHECK(win1252::fitToCodePage(text) == text);
-    FUZZ_CHECK(shown::unrender(shown::render(text, shown::Layout::Lines)) == text);
+    FUZZ_CHECK(boxtext::unrender(boxtext::render(text, boxtext::Layout::Lines)) == text);
     // A log shows one symbol per byte; the five bytes the code page leaves undefined share
     // one symbol, so the box keeps the text itself and never reads it back from the screen.
-    const QString log = shown::render(text, shown::Layout::Log);
+    const QString log = boxtext::render(text, boxtext::Layout::Log);
     FUZZ_CHECK(log.size() == text.size());
     QString readBack = text;
     for (QChar &c : readBack) {
         if (c.unicode() >= 0x80 && c.unicode() < 0xA0)
-            c = shown::kNoGlyph;
+            c = boxtext::kNoGlyph;
     }
-    FUZZ_CHECK(shown::unrender(log) == readBack);
+    FUZZ_CHECK(boxtext::unrender(log) == readBack);
 
     // ...and as UTF-16 typed or pasted by a user, any code units at all.
     const QString typed(reinterpret_cast<const QChar *>(data), qsizetype(size / 2));
@@ -32,11 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size)
     FUZZ_CHECK(win1252::decode(carried) == kept);
     FUZZ_CHECK(win1252::encode(kept) == carried);
     // Typed keys: only what the line carries is kept, and it is carried unchanged.
-    const QString keys = shown::encodableOnly(typed);
+    const QString keys = boxtext::encodableOnly(typed);
     FUZZ_CHECK(win1252::decode(win1252::encode(keys)) == keys);
     // A paste cut to the room left never splits a CR LF or a surrogate pair.
     const qsizetype room = size > 0 ? data[0] % 64 : 0;
-    const qsizetype units = shown::fittingUnits(typed, room);
+    const qsizetype units = boxtext::fittingUnits(typed, room);
     FUZZ_CHECK(units <= typed.size());
     FUZZ_CHECK(win1252::length(QStringView(typed).left(units)) <= room);
     FUZZ_CHECK(units == 0 || units == typed.size() || !typed[units - 1].isHighSurrogate()

@@ -33,7 +33,4 @@ enum class Command : uchar {
 inline constexpr uchar kAck = 0x06;
 inline constexpr uchar kNack = 0x15;
 
-// The line: 9600 baud, 8N1, so ten bits a byte.
-inline constexpr double kLineBytesPerSecond = 960.0;
-
 } // namespace protocol

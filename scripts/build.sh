@@ -3,6 +3,8 @@
 # Says what was rebuilt; shows the whole output only when the build fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Whoever calls this alone (the README's advice without a display) needs the compilers too.
+scripts/deps.sh
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 if ! { cmake --preset "$1" && cmake --build --preset "$1" --parallel "$(nproc)"; } >"$log" 2>&1; then

@@ -19,7 +19,7 @@ if [ "$(id -u)" -ne 0 ]; then
     {
       echo "These Debian packages are missing: ${missing[*]}"
       echo "Install them as root, then run this again:"
-      echo "  su -c 'apt-get update && apt-get install -y ${missing[*]}'"
+      echo "  su -c 'apt-get update && apt-get install -y --no-install-recommends ${missing[*]}'"
     } >&2
     exit 1
   fi

@@ -13,7 +13,11 @@ step "Building the fuzzers" scripts/build.sh fuzz
 
 mkdir -p build-fuzz/findings
 found=0
-for target in fuzz_receive fuzz_device fuzz_text fuzz_parsers; do
+targets=()
+for source in fuzz/fuzz_*.cpp; do
+  targets+=("$(basename "$source" .cpp)")
+done
+for target in "${targets[@]}"; do
   # The seeds stay as they are in the repository; what the fuzzer learns goes elsewhere.
   corpus=build-fuzz/corpus/$target
   mkdir -p "$corpus"
@@ -31,5 +35,5 @@ for target in fuzz_receive fuzz_device fuzz_text fuzz_parsers; do
     echo "$target: ${runs:-?} runs in $seconds s, nothing found"
   fi
 done
-echo "fuzz: $((4 - found)) passed, $found failed"
+echo "fuzz: $((${#targets[@]} - found)) passed, $found failed"
 [ "$found" -eq 0 ]

@@ -21,6 +21,14 @@ elapsed() {
   printf '%d.%d' $((ms / 1000)) $((ms % 1000 / 100))
 }
 
+# The static Qt for Windows that scripts/windows.sh builds with, and the archive it is
+# unpacked from the first time.
+windows_qt=${PADCOM_WINDOWS_QT:-${XDG_CACHE_HOME:-$HOME/.cache}/padcom/qt-6.4.2-mingw64-static}
+windows_qt_archive=${PADCOM_WINDOWS_QT_ARCHIVE:-../shared/windows/qt-6.4.2-mingw64-static.tar.xz}
+windows_qt_at_hand() {
+  [ -f "$windows_qt/lib/cmake/Qt6/Qt6Config.cmake" ] || [ -f "$windows_qt_archive" ]
+}
+
 # Qt's programs warn without a runtime directory, and padsim publishes its port there: give
 # both the one Qt itself would fall back to.
 use_runtime_dir() {

@@ -10,11 +10,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
-qt=${PADCOM_WINDOWS_QT:-${XDG_CACHE_HOME:-$HOME/.cache}/padcom/qt-6.4.2-mingw64-static}
-archive=${PADCOM_WINDOWS_QT_ARCHIVE:-../shared/windows/qt-6.4.2-mingw64-static.tar.xz}
+qt=$windows_qt
+archive=$windows_qt_archive
 
 step "Checking packages" scripts/deps.sh g++-mingw-w64-x86-64-posix ninja-build \
-  qt6-base-dev-tools wine wine64 xvfb xauth xdotool imagemagick
+  qt6-base-dev-tools wine wine64 xvfb xauth xdotool imagemagick xz-utils
 
 if [ ! -f "$qt/lib/cmake/Qt6/Qt6Config.cmake" ]; then
   if [ ! -f "$archive" ]; then

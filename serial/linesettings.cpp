@@ -97,6 +97,12 @@ double LineSettings::bitsPerByte() const
            + stopName(stopBits).bits;
 }
 
+bool LineSettings::applyTo(QSerialPort &port) const
+{
+    return port.setBaudRate(baudRate) && port.setParity(parity) && port.setDataBits(dataBits)
+           && port.setStopBits(stopBits);
+}
+
 std::chrono::nanoseconds LineSettings::byteTime() const
 {
     return std::chrono::nanoseconds(std::llround(bitsPerByte() * 1e9 / baudRate));

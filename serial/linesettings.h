@@ -7,6 +7,8 @@
 #include <optional>
 
 // Line settings in the classic "baud,parity,data,stop" text form, e.g. "9600,N,8,1".
+// The defaults are the keyboard's line, the one place it is written: 9600 baud, no parity,
+// 8 data bits, 1 stop bit.
 struct LineSettings
 {
     qint32 baudRate = 9600;
@@ -20,6 +22,10 @@ struct LineSettings
     // Bits one byte takes on the wire: start, data, parity and stop bits.
     double bitsPerByte() const;
     std::chrono::nanoseconds byteTime() const;
+    double bytesPerSecond() const { return baudRate / bitsPerByte(); }
+
+    // Sets them on a port, open or not; false where the port refuses one.
+    bool applyTo(QSerialPort &port) const;
 
     friend bool operator==(const LineSettings &, const LineSettings &) = default;
 };

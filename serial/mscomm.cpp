@@ -69,7 +69,7 @@ bool MSComm::setCommPort(qint16 port)
     if (m_state == PortState::Open)
         return fail(tr("A porta está aberta"));
     if (port < 1 || port > ports::kMaxPortNumber)
-        return fail(tr("os números de porta vão de 1 a %1.").arg(ports::kMaxPortNumber));
+        return fail(ports::outOfRange());
     m_commPort = port;
     return true;
 }

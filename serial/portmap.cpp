@@ -11,6 +11,7 @@
 
 #ifndef Q_OS_WIN
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -122,6 +123,25 @@ bool naturalLess(const QString &a, const QString &b)
     return a < b;
 }
 
+QString outOfRange()
+{
+    return tr("os números de porta vão de 1 a %1.").arg(kMaxPortNumber);
+}
+
+void useRuntimeDirectory()
+{
+#ifndef Q_OS_WIN
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        return;
+    const passwd *user = ::getpwuid(::geteuid());
+    const QString dir
+        = QDir::tempPath() + QStringLiteral("/runtime-")
+          + (user ? QString::fromLocal8Bit(user->pw_name) : QString::number(::geteuid()));
+    ::mkdir(QFile::encodeName(dir).constData(), 0700);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir));
+#endif
+}
+
 QString linkDirectory()
 {
     return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)
@@ -137,7 +157,7 @@ Lookup lookup(int number)
 {
     Lookup result;
     if (number < 1 || number > kMaxPortNumber) {
-        result.problem = tr("os números de porta vão de 1 a %1.").arg(kMaxPortNumber);
+        result.problem = outOfRange();
         return result;
     }
 #ifdef Q_OS_WIN

@@ -14,6 +14,8 @@
 namespace ports {
 
 inline constexpr int kMaxPortNumber = 255;
+// Why a number outside 1 to kMaxPortNumber names no port, in the user's language.
+QString outOfRange();
 
 struct Lookup
 {
@@ -34,6 +36,10 @@ struct Entry
 
 QString linkDirectory();
 QString linkPath(int number);
+// Without a session (a console, ssh, a service) there is no XDG_RUNTIME_DIR: the programs
+// then use the folder Qt itself falls back to, made private, without Qt's warning at every
+// look-up. Called before the application object.
+void useRuntimeDirectory();
 
 Lookup lookup(int number);
 

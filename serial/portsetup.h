@@ -1,14 +1,15 @@
 #pragma once
 
+#include "linesettings.h"
 #include "mscomm.h"
 
 #include <QString>
 
-// Opening the port the user names, in the order the keyboard expects: 9600,N,8,1, whole
-// receive buffer per read, the number, open, then DTR off and RTS off.
+// Opening the port the user names, in the order the keyboard expects: its line settings
+// ("9600,N,8,1"), whole receive buffer per read, the number, open, then DTR off and RTS off.
 namespace portsetup {
 
-inline const QString kLineSettings = QStringLiteral("9600,N,8,1");
+inline const QString kLineSettings = LineSettings().toString();
 
 struct Outcome
 {

@@ -158,8 +158,7 @@ void SystemPort::close()
 
 bool SystemPort::apply(const LineSettings &settings)
 {
-    return m_port.setBaudRate(settings.baudRate) && m_port.setParity(settings.parity)
-           && m_port.setDataBits(settings.dataBits) && m_port.setStopBits(settings.stopBits);
+    return settings.applyTo(m_port);
 }
 
 bool SystemPort::lineResult(bool ok)
@@ -208,6 +207,20 @@ qint64 SystemPort::bytesForLine() const
         held += queued;
 #endif
     return held;
+}
+
+qint64 bytesWaitingIn(const QSerialPort &port)
+{
+    if (!port.isOpen())
+        return 0;
+#ifdef Q_OS_WIN
+    COMSTAT status{};
+    DWORD errors = 0;
+    return ::ClearCommError(port.handle(), &errors, &status) ? qint64(status.cbInQue) : 0;
+#else
+    int waiting = 0;
+    return ::ioctl(int(port.handle()), FIONREAD, &waiting) == 0 ? waiting : 0;
+#endif
 }
 
 void SystemPort::discardOutput()

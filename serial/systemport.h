@@ -36,3 +36,6 @@ private:
     QSerialPort m_port;
     QString m_error;
 };
+
+// Bytes the system has received on an open port and not yet handed to `port`.
+qint64 bytesWaitingIn(const QSerialPort &port);

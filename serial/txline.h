@@ -12,7 +12,7 @@ class TxLine
 public:
     using nanoseconds = std::chrono::nanoseconds;
 
-    explicit TxLine(nanoseconds byteTime = nanoseconds{1'041'667})
+    explicit TxLine(nanoseconds byteTime)
         : m_byteTime(byteTime)
     {
     }

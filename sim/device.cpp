@@ -145,11 +145,18 @@ void VirtualKeyboard::finish(const QByteArray &replies, quint64 changesBefore)
 void VirtualKeyboard::receive(QByteArrayView bytes)
 {
     const quint64 before = m_device.changes();
-    finish(m_device.feed(bytes, now()), before);
+    const auto at = now();
+    // Had the line stopped for a gap, the timer would have found it empty and refused the
+    // frame already; a read that comes later than that only came late.
+    m_device.heard(at);
+    finish(m_device.feed(bytes, at), before);
 }
 
 void VirtualKeyboard::expire()
 {
     const quint64 before = m_device.changes();
-    finish(m_device.expire(now()), before);
+    const auto at = now();
+    if (m_bytesWaiting && m_bytesWaiting())
+        m_device.heard(at);
+    finish(m_device.expire(at), before);
 }

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <functional>
 
 // The keyboard's display as the virtual keyboard plays it: 2 lines of 40 characters
 // addressed like a common character-LCD controller (line 1 at 00-27, line 2 at 40-67).
@@ -40,6 +41,9 @@ public:
     QByteArray feed(QByteArrayView bytes, nanoseconds now);
     // Refuses a frame left incomplete for longer than the gap.
     QByteArray expire(nanoseconds now);
+    // The line was seen carrying bytes at `now` (some waited to be read): an open frame has
+    // had no gap so far, however late its reader came round to it.
+    void heard(nanoseconds now) { m_lastByte = now; }
     // When expire() next has something to do, if a frame is open.
     bool frameOpen() const { return m_state != State::Idle; }
     nanoseconds frameDeadline() const { return m_lastByte + kFrameGap; }
@@ -79,6 +83,9 @@ private:
 };
 
 // The device on the event loop: a clock, and a timer for frames that stop half way.
+// A gap is judged on the line, not by this thread's clock: a real keyboard's UART sees bytes
+// as they come, while this thread may come round to reading them late (a busy machine, a
+// paint). Bytes read late, or still waiting to be read, were on the line all along.
 class VirtualKeyboard : public QObject
 {
     Q_OBJECT
@@ -87,7 +94,10 @@ public:
     explicit VirtualKeyboard(QObject *parent = nullptr);
 
     const LcdDevice &device() const { return m_device; }
+    // Bytes just read from the line.
     void receive(QByteArrayView bytes);
+    // Tells whether bytes wait on the line, not yet read; without it, none ever do.
+    void setBytesWaiting(std::function<bool()> probe) { m_bytesWaiting = std::move(probe); }
 
 signals:
     void reply(const QByteArray &bytes);
@@ -101,4 +111,5 @@ private:
     LcdDevice m_device;
     QElapsedTimer m_clock;
     QTimer m_gapTimer;
+    std::function<bool()> m_bytesWaiting;
 };

@@ -1,8 +1,11 @@
 // padsim: plays the display keyboard on a pseudo-terminal (or a real serial device), so
 // that PADCOM can be tried and tested without the hardware.
 
+#include "announcement.h"
 #include "device.h"
+#include "serial/linesettings.h"
 #include "serial/portmap.h"
+#include "serial/systemport.h"
 #include "simwindow.h"
 #include "text/number.h"
 #include "text/win1252.h"
@@ -66,9 +69,12 @@ std::optional<Options> parseOptions(const QCoreApplication &app)
         QStringLiteral("headless"),
         QStringLiteral(
             "Sem janela: imprime o display a cada mudança; linhas da entrada viram teclas."));
+    const LineSettings line;
     const QCommandLineOption fast(
         QStringLiteral("no-pacing"),
-        QStringLiteral("Lê sem o limite de 960 bytes/s de uma linha a 9600 baud."));
+        QStringLiteral("Lê sem o limite de %1 bytes/s de uma linha a %2 baud.")
+            .arg(line.bytesPerSecond())
+            .arg(line.baudRate));
     cli.addOptions({port, device, headless, fast});
     cli.process(app);
 
@@ -92,20 +98,19 @@ std::optional<Stage> playOnDevice(const QString &device, QSerialPort &serial,
                                   VirtualKeyboard &keyboard)
 {
     serial.setPortName(ports::systemLocation(device));
-    serial.setBaudRate(QSerialPort::Baud9600);
-    serial.setDataBits(QSerialPort::Data8);
-    serial.setParity(QSerialPort::NoParity);
-    serial.setStopBits(QSerialPort::OneStop);
+    LineSettings().applyTo(serial);
     if (!serial.open(QIODevice::ReadWrite)) {
         err() << "padsim: " << device << ": " << serial.errorString() << Qt::endl;
         return std::nullopt;
     }
     QObject::connect(&serial, &QSerialPort::readyRead, &keyboard,
                      [&] { keyboard.receive(serial.readAll()); });
+    keyboard.setBytesWaiting(
+        [&serial] { return serial.bytesAvailable() > 0 || bytesWaitingIn(serial) > 0; });
     QObject::connect(&keyboard, &VirtualKeyboard::reply, &serial,
                      [&serial](const QByteArray &b) { serial.write(b); });
     return Stage{&keyboard, [&serial](const QByteArray &b) { serial.write(b); },
-                 QStringLiteral("Teclado virtual na porta %1").arg(device)};
+                 announcement::text(device)};
 }
 
 #ifndef Q_OS_WIN
@@ -117,7 +122,7 @@ std::optional<Stage> playOnPty(const Options &o, PtySimulator &sim)
         return std::nullopt;
     }
     return Stage{&sim.keyboard(), [&sim](const QByteArray &b) { sim.sendKeys(b); },
-                 QStringLiteral("Teclado virtual na porta %1").arg(sim.number())};
+                 announcement::text(QString::number(sim.number()))};
 }
 
 int g_signalPipe[2] = {-1, -1};
@@ -168,6 +173,10 @@ QString displayText(const LcdDevice &d)
 int runHeadless(const Stage &stage)
 {
     QTextStream out(stdout);
+#ifndef Q_OS_WIN
+    out << QStringLiteral("Ctrl+C termina o teclado virtual; cada linha digitada aqui é enviada "
+                          "como teclas.\n");
+#endif
     const LcdDevice &device = stage.keyboard->device();
     QObject::connect(stage.keyboard, &VirtualKeyboard::changed, stage.keyboard,
                      [&] { out << displayText(device) << Qt::flush; });
@@ -203,6 +212,7 @@ int runWindow(const Stage &stage)
 
 int main(int argc, char *argv[])
 {
+    ports::useRuntimeDirectory();
     // Headless runs need no display server.
     bool headless = false;
     for (int i = 1; i < argc; ++i)

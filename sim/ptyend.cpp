@@ -147,7 +147,7 @@ void PtyEnd::onSlaveClosed()
 
 void PtyEnd::onReadable()
 {
-    const auto now = monotonicNow();
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
     const qsizetype allowed = m_pacing.allowance(now, kReadChunk);
     if (allowed < 1) {
         // Wait for the line to deliver the next byte, without spinning on the notifier.
@@ -168,9 +168,13 @@ void PtyEnd::onReadable()
     }
     m_pacing.take(n);
     buffer.truncate(n);
-    if (m_recording)
-        m_arrivals.append({buffer, now});
     emit arrived(buffer);
+}
+
+bool PtyEnd::bytesWaiting() const
+{
+    int waiting = 0;
+    return m_master >= 0 && ::ioctl(m_master, FIONREAD, &waiting) == 0 && waiting > 0;
 }
 
 bool PtyEnd::send(const QByteArray &bytes)

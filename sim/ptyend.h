@@ -3,7 +3,6 @@
 #include "pacing.h"
 
 #include <QByteArray>
-#include <QList>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QString>
@@ -16,9 +15,8 @@
 // slave (published as a port number) as it would a serial port; what it writes arrives
 // here, and what is sent here reaches it.
 // It reads no faster than its pacing allows, writes through a bounded queue (a far end
-// that is never read drops what does not fit, as a full line would), can keep what arrived
-// with the time it arrived, and lets the next client in after one that died holding the
-// port in exclusive mode.
+// that is never read drops what does not fit, as a full line would), and lets the next client in
+// after one that died holding the port in exclusive mode.
 class PtyEnd : public QObject
 {
     Q_OBJECT
@@ -41,18 +39,15 @@ public:
     // Reads no faster than this many bytes a second (0: as fast as they come).
     void setReadRate(double bytesPerSecond) { m_pacing.setRate(bytesPerSecond); }
 
+    // Whether bytes the program wrote wait here, not yet read.
+    bool bytesWaiting() const;
+
     // Queued; goes out as the terminal takes it, while the event loop runs. False when the
     // queue is full and the bytes were dropped.
     bool send(const QByteArray &bytes);
     qsizetype pendingBytes() const { return m_pendingWrite.size(); }
 
-    // Keeps every arrival with its time, for a test or a benchmark to read.
-    void setRecording(bool on) { m_recording = on; }
-    QByteArray received() const { return joined(m_arrivals); }
-    const QList<Arrival> &arrivals() const { return m_arrivals; }
-    void clear() { m_arrivals.clear(); }
-
-    // Someone else reads the master side from now on (a LineRecorder).
+    // Someone else reads the master side from now on.
     void stopReading();
     // The far end goes away: the program's side of the line breaks.
     void closeMaster();
@@ -76,6 +71,4 @@ private:
     QByteArray m_pendingWrite;
     Pacing m_pacing;
     QTimer m_resume;
-    bool m_recording = false;
-    QList<Arrival> m_arrivals;
 };

@@ -1,10 +1,13 @@
 #include "simulator.h"
 
+#include "serial/linesettings.h"
+
 PtySimulator::PtySimulator(QObject *parent)
     : QObject(parent)
 {
     connect(&m_line, &PtyEnd::arrived, &m_keyboard, &VirtualKeyboard::receive);
     connect(&m_keyboard, &VirtualKeyboard::reply, &m_line, &PtyEnd::send);
+    m_keyboard.setBytesWaiting([this] { return m_line.bytesWaiting(); });
 }
 
 bool PtySimulator::start(int number, bool paced)
@@ -14,7 +17,7 @@ bool PtySimulator::start(int number, bool paced)
         return false;
     }
     m_line.makeRaw();
-    m_line.setReadRate(paced ? protocol::kLineBytesPerSecond : 0.0);
+    m_line.setReadRate(paced ? LineSettings().bytesPerSecond() : 0.0);
     if (!m_publisher.publish(m_line.slavePath(), number)) {
         m_error = m_publisher.errorString();
         return false;

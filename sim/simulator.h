@@ -16,8 +16,8 @@ class PtySimulator : public QObject
 public:
     explicit PtySimulator(QObject *parent = nullptr);
 
-    // Publishes as `number` (0: the lowest free one). A paced simulator reads at the line's
-    // 960 bytes a second; an unpaced one as fast as bytes come.
+    // Publishes as `number` (0: the lowest free one). A paced simulator reads as fast as the
+    // keyboard's line carries bytes; an unpaced one as fast as bytes come.
     bool start(int number = 0, bool paced = true);
     QString errorString() const { return m_error; }
 

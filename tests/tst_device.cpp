@@ -3,6 +3,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <thread>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -20,7 +22,8 @@ private slots:
     void incompleteFrameRefusedAfterGap();
     void wrongLengthFrameRefused();
     void historyBounded();
-    void keyboardTimesOutOnItsOwn();
+    void keyboardJudgesGapsOnTheLine_data();
+    void keyboardJudgesGapsOnTheLine();
 };
 
 void TestDevice::frames_data()
@@ -133,16 +136,43 @@ void TestDevice::historyBounded()
     QCOMPARE(d.acceptedCount(), 100);
 }
 
-void TestDevice::keyboardTimesOutOnItsOwn()
+void TestDevice::keyboardJudgesGapsOnTheLine_data()
 {
+    QTest::addColumn<bool>("waiting");  // what the line says while the frame's rest is away
+    QTest::addColumn<bool>("readLate"); // the thread was busy, not the line
+    QTest::addColumn<QByteArray>("replies");
+    QTest::addColumn<QByteArray>("line1");
+
+    const QByteArray blank(40, ' ');
+    QTest::newRow("line silent: refused, the rest is stray")
+        << false << false << kNack + kNack + kNack << blank;
+    QTest::newRow("bytes waiting unread: no gap")
+        << true << false << kAck << "abc" + blank.left(37);
+    QTest::newRow("read late: no gap") << false << true << kAck << "abc" + blank.left(37);
+}
+
+void TestDevice::keyboardJudgesGapsOnTheLine()
+{
+    QFETCH(bool, waiting);
+    QFETCH(bool, readLate);
+    QFETCH(QByteArray, replies);
+    QFETCH(QByteArray, line1);
+
     VirtualKeyboard k;
-    QSignalSpy replies(&k, &VirtualKeyboard::reply);
-    k.receive("\xA5\x09"
-              "abc");
-    QVERIFY(replies.isEmpty());
-    QTRY_COMPARE_WITH_TIMEOUT(replies.size(), 1, 1000);
-    QCOMPARE(replies.first().first().toByteArray(), kNack);
-    QCOMPARE(k.device().refusedCount(), 1);
+    k.setBytesWaiting([&] { return waiting; });
+    QByteArray said;
+    connect(&k, &VirtualKeyboard::reply, this, [&](const QByteArray &b) { said += b; });
+    k.receive("\xA5\x03"
+              "a");
+    const auto away = 3 * LcdDevice::kFrameGap;
+    if (readLate)
+        std::this_thread::sleep_for(away); // no event runs: the timer cannot judge
+    else
+        QTest::qWait(int(std::chrono::duration_cast<std::chrono::milliseconds>(away).count()));
+    waiting = false;
+    k.receive("bc");
+    QCOMPARE(said, replies);
+    QCOMPARE(k.device().line(0), line1);
 }
 
 QTEST_GUILESS_MAIN(TestDevice)

@@ -4,12 +4,14 @@
 // as long as wanted, PADCOM_SEED replays a restless run and PADCOM_TRACE prints its steps.
 #include "app/frmpadcom.h"
 #include "app/widgets/textbox.h"
+#include "display/sendloop.h"
 #include "monitor/receive.h"
+#include "serial/linesettings.h"
 #include "serial/portmap.h"
-#include "sim/linecheck.h"
-#include "sim/simprocess.h"
-#include "support/pty.h"
-#include "support/window.h"
+#include "support/windowrig.h"
+#include "testkit/framecheck.h"
+#include "testkit/linerecorder.h"
+#include "testkit/simprocess.h"
 #include "text/win1252.h"
 
 #include <QCheckBox>
@@ -75,75 +77,6 @@ double cpuSeconds()
     return double(std::clock()) / CLOCKS_PER_SEC;
 }
 
-// The window beside a far end that records everything the line carried and can talk back.
-class Rig
-{
-public:
-    Rig() { attach(); }
-    ~Rig()
-    {
-        form.reset();
-        m_recorder.reset();
-    }
-
-    // A new device under port 1: the far end starts afresh.
-    void attach()
-    {
-        if (m_recorder)
-            m_carried += m_recorder->arrivals();
-        m_recorder.reset();
-        peer = std::make_unique<PtyPeer>();
-        peer->stopReading();
-        linkPort(1, peer->slavePath());
-        m_recorder = std::make_unique<LineRecorder>(peer->masterFd());
-    }
-    // The device goes away: the far end closes.
-    void pull()
-    {
-        m_carried += m_recorder->arrivals();
-        m_recorder.reset();
-        peer->closeMaster();
-    }
-    void send(const QByteArray &bytes)
-    {
-        if (peer->isOpen()) [[maybe_unused]]
-            const auto n = ::write(peer->masterFd(), bytes.constData(), size_t(bytes.size()));
-    }
-    QList<Arrival> carried() const
-    {
-        return m_carried + (m_recorder ? m_recorder->arrivals() : QList<Arrival>());
-    }
-    qsizetype carriedBytes() const
-    {
-        qsizetype n = 0;
-        for (const auto &a : carried())
-            n += a.bytes.size();
-        return n;
-    }
-
-    void show()
-    {
-        form = std::make_unique<frmPADCOM>();
-        form->show();
-    }
-    template<typename T = QWidget> T *get(const char *name) { return control<T>(*form, name); }
-    // Only what a user can reach: a control under the frame cannot be clicked.
-    void click(const char *name)
-    {
-        if (auto *button = get<QPushButton>(name); button->isVisible())
-            QTest::mouseClick(button, Qt::LeftButton);
-    }
-    bool covered() { return get<QGroupBox>("Inicia")->isVisible(); }
-    QMessageBox *notice() { return form->findChild<QMessageBox *>(QStringLiteral("notice")); }
-
-    std::unique_ptr<PtyPeer> peer;
-    std::unique_ptr<frmPADCOM> form;
-
-private:
-    std::unique_ptr<LineRecorder> m_recorder;
-    QList<Arrival> m_carried;
-};
-
 } // namespace
 
 class TestDrills : public QObject
@@ -151,16 +84,12 @@ class TestDrills : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY(m_runtime.isValid()); }
-    void cleanup() { QDir(ports::linkDirectory()).removeRecursively(); }
     void lossesDuringLoop_data();
     void lossesDuringLoop();
     void reopenCycles();
     void floodWithLoopAndEcho();
+    void stopsNeverCutFrames();
     void restlessUser();
-
-private:
-    RuntimeDir m_runtime;
 };
 
 void TestDrills::lossesDuringLoop_data()
@@ -175,7 +104,8 @@ void TestDrills::lossesDuringLoop()
 {
     QFETCH(QString, how);
     const int losses = envCount("PADCOM_LOSSES", 8);
-    Rig rig;
+    WindowRig rig;
+    QVERIFY(rig.isValid());
     rig.show();
     rig.get<QLineEdit>("Text4")->setText(QStringLiteral("1"));
     int fdsAfterFirst = 0;
@@ -185,10 +115,13 @@ void TestDrills::lossesDuringLoop()
         if (how != u"close") {
             sim = std::make_unique<SimulatorProcess>();
             QVERIFY(sim->start(QStringLiteral(PADSIM_PATH)));
-            rig.get<QLineEdit>("Text5")->setText(QString::number(sim->number()));
         }
-        rig.click("CMDInicializar");
-        QVERIFY2(rig.form->comm().PortOpen(), qPrintable(QString::number(i)));
+        const QString number = sim ? QString::number(sim->number()) : QStringLiteral("1");
+        QVERIFY2(rig.open(number), qPrintable(QString::number(i)));
+        if (!sim && i == 0) {
+            rig.send("AB"); // what the user was looking at, to be kept
+            QTRY_COMPARE(rig.text("Text3"), QStringLiteral(" 41 42"));
+        }
         rig.click("Command7");
         QTest::qWait(30);
         if (how == u"close")
@@ -205,8 +138,20 @@ void TestDrills::lossesDuringLoop()
                            .arg(rig.notice()->text())),
             10000);
         QVERIFY(rig.notice()->isVisible());
+        QVERIFY(rig.notice()->windowModality() == Qt::NonModal);
+        QVERIFY2(rig.notice()->text().startsWith(QStringLiteral("A porta serial %1 (").arg(number))
+                     && rig.notice()->text().contains(QStringLiteral("\"Inicia a Porta Serial\"")),
+                 qPrintable(rig.notice()->text()));
         QVERIFY(rig.covered());
         QCOMPARE(rig.form->loopOn(), qint16(0));
+        QVERIFY(!rig.form->timer().isTicking());
+        // The logs and counters keep what the user was looking at.
+        if (!sim && i == 0) {
+            QCOMPARE(rig.text("Text3"), QStringLiteral(" 41 42"));
+            QCOMPARE(rig.text("Text7"), QStringLiteral("2"));
+        } else if (sim) {
+            QVERIFY(!rig.text("Text3").isEmpty());
+        }
         // Told once, and idle afterwards: no tick, no retry on the dead device.
         rig.notice()->hide();
         rig.notice()->setText(QString()); // the next round waits for a notice of its own
@@ -226,12 +171,13 @@ void TestDrills::lossesDuringLoop()
     if (how != u"close") {
         SimulatorProcess sim;
         QVERIFY(sim.start(QStringLiteral(PADSIM_PATH)));
-        rig.get<QLineEdit>("Text5")->setText(QString::number(sim.number()));
-        rig.click("CMDInicializar");
+        QVERIFY(rig.open(QString::number(sim.number())));
     } else {
-        rig.click("CMDInicializar");
+        QVERIFY(rig.open());
+        const qsizetype before = rig.received().size();
+        rig.click("Command5");
+        QTRY_COMPARE(rig.received().mid(before), QByteArray("\xA0\x80"));
     }
-    QVERIFY(rig.form->comm().PortOpen());
     rig.click("Command8");
     QVERIFY2(openDescriptors() <= fdsAfterFirst,
              qPrintable(QStringLiteral("%1 > %2").arg(openDescriptors()).arg(fdsAfterFirst)));
@@ -241,7 +187,8 @@ void TestDrills::lossesDuringLoop()
 void TestDrills::reopenCycles()
 {
     const int cycles = envCount("PADCOM_CYCLES", 1000);
-    Rig rig;
+    WindowRig rig;
+    QVERIFY(rig.isValid());
     rig.show();
     int fds = 0;
     double rss = 0;
@@ -269,7 +216,8 @@ void TestDrills::reopenCycles()
 void TestDrills::floodWithLoopAndEcho()
 {
     const int seconds = envCount("PADCOM_FLOOD_SECONDS", 4);
-    Rig rig;
+    WindowRig rig;
+    QVERIFY(rig.isValid());
     rig.show();
     rig.click("CMDInicializar");
     rig.get<QCheckBox>("eco")->setChecked(true);
@@ -286,11 +234,11 @@ void TestDrills::floodWithLoopAndEcho()
         while (!stop && monotonicNow() < end) {
             for (char &c : chunk)
                 c = char(random.bounded(256));
-            pollfd p{rig.peer->masterFd(), POLLOUT, 0};
+            pollfd p{rig.peer().masterFd(), POLLOUT, 0};
             if (::poll(&p, 1, 10) <= 0)
                 continue;
             const ssize_t n
-                = ::write(rig.peer->masterFd(), chunk.constData(), size_t(chunk.size()));
+                = ::write(rig.peer().masterFd(), chunk.constData(), size_t(chunk.size()));
             for (ssize_t k = 0; k < n; ++k) {
                 const auto b = uchar(chunk[qsizetype(k)]);
                 nacks += b == 0x15;
@@ -323,6 +271,51 @@ void TestDrills::floodWithLoopAndEcho()
     QVERIFY(grownMiB(rssBefore) < 20);
 }
 
+void TestDrills::stopsNeverCutFrames()
+{
+    // Stop a running loop at random moments, in each way a user can: whatever reached the
+    // far end must read as whole frames, and only frames the window was asked to send.
+    WindowRig rig;
+    rig.attach(LineSettings().bytesPerSecond());
+    QVERIFY(rig.isValid());
+    const quint32 seed = qEnvironmentVariableIsSet("PADCOM_SEED")
+                             ? qEnvironmentVariable("PADCOM_SEED").toUInt()
+                             : QRandomGenerator::global()->generate();
+    QRandomGenerator random(seed);
+    QSet<QByteArray> texts{sendloop::kTestText.toLatin1()};
+    for (int i = envCount("PADCOM_STOPS", 200); i > 0; --i) {
+        if (!rig.form)
+            rig.show();
+        QVERIFY(rig.open());
+        QByteArray text(random.bounded(81), Qt::Uninitialized);
+        for (char &c : text)
+            c = char('A' + random.bounded(26));
+        texts.insert(text);
+        rig.setText("Text1", QString::fromLatin1(text));
+        rig.setText("Text4", QString::number(random.bounded(20, 201)));
+        rig.click("Command7");
+        QTest::qWait(random.bounded(250));
+        switch (random.bounded(3)) {
+        case 0:
+            rig.click("Command8");
+            break;
+        case 1:
+            rig.click("Command2"); // "Sair": the program ends and takes the window with it
+            rig.form.reset();
+            break;
+        default:
+            rig.form->close();
+            rig.form.reset();
+            break;
+        }
+    }
+    rig.settle(300ms, 5000ms);
+    const FrameCheck check = checkFrames(rig.carried(), texts);
+    QVERIFY2(check.error.isEmpty(),
+             qPrintable(QStringLiteral("seed %1: %2").arg(seed).arg(check.error)));
+    QVERIFY(check.textFrames > 0);
+}
+
 void TestDrills::restlessUser()
 {
     const quint32 seed = qEnvironmentVariableIsSet("PADCOM_SEED")
@@ -333,7 +326,8 @@ void TestDrills::restlessUser()
     const auto where = [seed](int step, const QString &what) {
         return qPrintable(QStringLiteral("seed %1, step %2: %3").arg(seed).arg(step).arg(what));
     };
-    Rig rig;
+    WindowRig rig;
+    QVERIFY(rig.isValid());
     rig.show();
     auto *text1 = rig.get<TextBox>("Text1");
     auto *text6 = rig.get<QLineEdit>("Text6");
@@ -428,9 +422,9 @@ void TestDrills::restlessUser()
             // arrived, the far end hears no more.
             if (carriedWhenCovered < 0) {
                 QTest::qWait(30);
-                carriedWhenCovered = rig.carriedBytes();
+                carriedWhenCovered = rig.received().size();
             }
-            QVERIFY2(rig.carriedBytes() == carriedWhenCovered,
+            QVERIFY2(rig.received().size() == carriedWhenCovered,
                      where(step, QStringLiteral("written while closed")));
         } else {
             carriedWhenCovered = -1;

@@ -2,11 +2,11 @@
 #include "app/widgets/textbox.h"
 #include "serial/mscomm.h"
 #include "serial/portmap.h"
+#include "sim/announcement.h"
 #include "sim/device.h"
-#include "sim/simprocess.h"
 #include "sim/simulator.h"
-#include "support/pty.h"
-#include "support/window.h"
+#include "support/windowrig.h"
+#include "testkit/simprocess.h"
 
 #include <QCheckBox>
 #include <QFileInfo>
@@ -15,7 +15,6 @@
 #include <QPushButton>
 
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -37,7 +36,6 @@ class TestEndToEnd : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
     void writeShowsText();
@@ -50,37 +48,28 @@ private slots:
     void newClientAfterKilledOne();
 
 private:
-    void click(const char *name)
-    {
-        QTest::mouseClick(control<QPushButton>(*m_form, name), Qt::LeftButton);
-    }
+    void click(const char *name) { m_rig->click(name); }
     const LcdDevice &device() const { return m_sim->device(); }
 
-    RuntimeDir m_runtime;
+    std::unique_ptr<WindowRig> m_rig;
     std::unique_ptr<PtySimulator> m_sim;
-    std::unique_ptr<frmPADCOM> m_form;
 };
-
-void TestEndToEnd::initTestCase()
-{
-    QVERIFY(m_runtime.isValid());
-}
 
 void TestEndToEnd::init()
 {
+    m_rig = std::make_unique<WindowRig>(WindowRig::FarEnd::None);
+    QVERIFY(m_rig->isValid());
     m_sim = std::make_unique<PtySimulator>();
     QVERIFY2(m_sim->start(), qPrintable(m_sim->errorString()));
-
-    m_form = std::make_unique<frmPADCOM>();
-    m_form->show();
-    control<QLineEdit>(*m_form, "Text5")->setText(QString::number(m_sim->number()));
-    click("CMDInicializar");
-    QVERIFY(m_form->comm().PortOpen());
+    m_rig->show();
+    QVERIFY(m_rig->open(QString::number(m_sim->number())));
 }
 
 void TestEndToEnd::cleanup()
 {
-    m_form.reset();
+    // The window and the keyboard go; the runtime directory stays for the test's own.
+    if (m_rig)
+        m_rig->form.reset();
     m_sim.reset();
 }
 
@@ -88,9 +77,9 @@ void TestEndToEnd::writeShowsText()
 {
     click("Command3");
     QTRY_COMPARE(device().line(0), padded(" TEXTE DO DISPLAY TECLADO RM 62 VORLAN "));
-    QTRY_COMPARE(control<TextBox>(*m_form, "Text3")->text(), QStringLiteral(" 6"));
-    QCOMPARE(control<QLineEdit>(*m_form, "Text6")->text(), QStringLiteral("0"));
-    QCOMPARE(control<QLineEdit>(*m_form, "Text7")->text(), QStringLiteral("0"));
+    QTRY_COMPARE(m_rig->get<TextBox>("Text3")->text(), QStringLiteral(" 6"));
+    QCOMPARE(m_rig->get<QLineEdit>("Text6")->text(), QStringLiteral("0"));
+    QCOMPARE(m_rig->get<QLineEdit>("Text7")->text(), QStringLiteral("0"));
 }
 
 void TestEndToEnd::clearAndCursorButtons()
@@ -102,46 +91,46 @@ void TestEndToEnd::clearAndCursorButtons()
     QCOMPARE(int(device().cursor()), 0);
     click("Command6");
     QTRY_COMPARE(int(device().cursor()), 0x40);
-    control<TextBox>(*m_form, "Text1")->setText(QStringLiteral("Linha 2º"));
+    m_rig->get<TextBox>("Text1")->setText(QStringLiteral("Linha 2º"));
     click("Command3");
     QTRY_COMPARE(device().line(1), padded("Linha 2\xBA"));
     click("Command5");
     QTRY_COMPARE(int(device().cursor()), 0);
-    QTRY_COMPARE(control<TextBox>(*m_form, "Text3")->text(), QStringLiteral(" 6 6 6 6 6"));
+    QTRY_COMPARE(m_rig->get<TextBox>("Text3")->text(), QStringLiteral(" 6 6 6 6 6"));
     QCOMPARE(device().refusedCount(), 0);
 }
 
 void TestEndToEnd::wrongLengthRaisesNack()
 {
-    control<QCheckBox>(*m_form, "Check1")->setChecked(true);
+    m_rig->get<QCheckBox>("Check1")->setChecked(true);
     click("Command3");
-    QTRY_COMPARE(control<QLineEdit>(*m_form, "Text6")->text(), QStringLiteral("1"));
+    QTRY_COMPARE(m_rig->get<QLineEdit>("Text6")->text(), QStringLiteral("1"));
     QCOMPARE(device().refusedCount(), 1);
     QCOMPARE(device().line(0), padded(""));
 }
 
 void TestEndToEnd::keysCountedAndEchoed()
 {
-    control<QCheckBox>(*m_form, "eco")->setChecked(true);
+    m_rig->get<QCheckBox>("eco")->setChecked(true);
     m_sim->sendKeys("OK");
-    QTRY_COMPARE(control<QLineEdit>(*m_form, "Text7")->text(), QStringLiteral("2"));
+    QTRY_COMPARE(m_rig->get<QLineEdit>("Text7")->text(), QStringLiteral("2"));
     // The echo frames come back to the display, which accepts them.
     QTRY_COMPARE(device().line(0), padded("OK"));
     QTRY_COMPARE(device().acceptedCount(), 2);
-    QTRY_VERIFY(control<TextBox>(*m_form, "Text3")->text().endsWith(QStringLiteral(" 6")));
-    QCOMPARE(control<QLineEdit>(*m_form, "Text7")->text(),
+    QTRY_VERIFY(m_rig->get<TextBox>("Text3")->text().endsWith(QStringLiteral(" 6")));
+    QCOMPARE(m_rig->get<QLineEdit>("Text7")->text(),
              QStringLiteral("2")); // acks are not counted
 }
 
 void TestEndToEnd::loopKeepsDisplayShowingText()
 {
-    QTest::mouseClick(control<QWidget>(*m_form, "Label5"), Qt::LeftButton);
+    QTest::mouseClick(m_rig->get<QWidget>("Label5"), Qt::LeftButton);
     click("Command7"); // 100 ms, 84 bytes a tick: just inside what 9600 baud carries
     QTRY_VERIFY_WITH_TIMEOUT(device().acceptedCount() >= 10, 5000);
     click("Command7");
     QCOMPARE(device().refusedCount(), 0);
     QCOMPARE(device().line(0) + device().line(1), QByteArray("0123456789").repeated(8));
-    auto *notice = m_form->findChild<QMessageBox *>(QStringLiteral("notice"));
+    auto *notice = m_rig->form->findChild<QMessageBox *>(QStringLiteral("notice"));
     QVERIFY(!notice->isVisible()); // no tick had to be skipped
 }
 
@@ -155,7 +144,8 @@ void TestEndToEnd::padsimProgram()
     sim.start();
     QVERIFY(sim.waitForStarted());
     QByteArray out;
-    QTRY_VERIFY((out += sim.readAllStandardOutput()).contains("Teclado virtual na porta 7"));
+    QTRY_VERIFY((out += sim.readAllStandardOutput())
+                    .contains(announcement::text(QStringLiteral("7")).toUtf8()));
     QVERIFY(QFileInfo(ports::linkPath(7)).isSymLink());
 
     MSComm comm;
@@ -171,8 +161,8 @@ void TestEndToEnd::padsimProgram()
     second.setArguments({QStringLiteral("--headless")});
     second.start();
     QByteArray out2;
-    QTRY_VERIFY((out2 += second.readAllStandardOutput()).contains("Teclado virtual na porta"));
-    QVERIFY(!out2.contains("porta 7"));
+    QTRY_VERIFY(announcement::number(QString::fromUtf8(out2 += second.readAllStandardOutput())));
+    QVERIFY(announcement::number(QString::fromUtf8(out2)) != 7);
     second.terminate();
     QVERIFY(second.waitForFinished());
 
@@ -190,11 +180,8 @@ void TestEndToEnd::busyWindowCostsNoRefusal()
     cleanup();
     SimulatorProcess sim;
     QVERIFY(sim.start(QStringLiteral(PADSIM_PATH)));
-    m_form = std::make_unique<frmPADCOM>();
-    m_form->show();
-    control<QLineEdit>(*m_form, "Text5")->setText(QString::number(sim.number()));
-    click("CMDInicializar");
-    QVERIFY(m_form->comm().PortOpen());
+    m_rig->show();
+    QVERIFY(m_rig->open(QString::number(sim.number())));
 
     QRandomGenerator random(7);
     const auto busy = [&] {
@@ -202,11 +189,11 @@ void TestEndToEnd::busyWindowCostsNoRefusal()
     };
     click("Command3");
     busy();
-    QTest::mouseClick(control<QWidget>(*m_form, "Label5"), Qt::LeftButton);
+    QTest::mouseClick(m_rig->get<QWidget>("Label5"), Qt::LeftButton);
     click("Command3");
     busy();
     int ticks = 0;
-    connect(&m_form->timer(), &LoopTimer::Timer, this, [&] {
+    connect(&m_rig->form->timer(), &LoopTimer::Timer, this, [&] {
         if (++ticks % 3 == 0)
             busy();
     });
@@ -215,7 +202,7 @@ void TestEndToEnd::busyWindowCostsNoRefusal()
     click("Command7");
     QTRY_VERIFY_WITH_TIMEOUT(sim.counts().first >= 2 + ticks, 5000);
     QCOMPARE(sim.counts().second, 0);
-    QCOMPARE(control<QLineEdit>(*m_form, "Text6")->text(), QStringLiteral("0"));
+    QCOMPARE(m_rig->get<QLineEdit>("Text6")->text(), QStringLiteral("0"));
 }
 
 void TestEndToEnd::newClientAfterKilledOne()
@@ -247,7 +234,8 @@ void TestEndToEnd::newClientAfterKilledOne()
     QVERIFY(
         run(host, {QStringLiteral("--headless"), QStringLiteral("--port"), QStringLiteral("3")}));
     QByteArray out;
-    QTRY_VERIFY_WITH_TIMEOUT((out += host.readAllStandardOutput()).contains("porta 3"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        announcement::number(QString::fromUtf8(out += host.readAllStandardOutput())), 3, 5000);
     const QString device
         = QFileInfo(runtime.path() + QStringLiteral("/padcom/com3")).symLinkTarget();
     QVERIFY(!device.isEmpty());
@@ -258,10 +246,10 @@ void TestEndToEnd::newClientAfterKilledOne()
         QByteArray said;
         QTRY_VERIFY_WITH_TIMEOUT(
             (said += client.readAllStandardOutput() + client.readAllStandardError())
-                    .contains("porta")
+                    .contains(announcement::text(device).toUtf8())
                 || said.contains("padsim:"),
             5000);
-        QVERIFY2(said.contains("Teclado virtual na porta"), said.constData());
+        QVERIFY2(said.contains(announcement::text(device).toUtf8()), said.constData());
         client.kill(); // SIGKILL: no chance to leave exclusive mode
         QVERIFY(client.waitForFinished());
     }

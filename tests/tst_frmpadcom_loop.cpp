@@ -1,15 +1,12 @@
 #include "app/frmpadcom.h"
 #include "app/widgets/textbox.h"
 #include "display/sendloop.h"
-#include "sim/linecheck.h"
-#include "support/pty.h"
-#include "support/window.h"
+#include "serial/linesettings.h"
+#include "support/windowrig.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
-
-#include <QRandomGenerator>
 
 #include <memory>
 
@@ -29,7 +26,6 @@ class TestFrmPadcomLoop : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
     void startFillsEmptyTextAndStops();
@@ -42,45 +38,29 @@ private slots:
     void reopenStopsLoop();
     void slowLineBoundsQueueAndSkipsTicks();
     void nothingWrittenWhileClosed();
-    void stopsNeverCutFrames();
 
 private:
-    void open();
-    void click(const char *name)
-    {
-        QTest::mouseClick(control<QPushButton>(*m_form, name), Qt::LeftButton);
-    }
-    QMessageBox *notice() { return m_form->findChild<QMessageBox *>(QStringLiteral("notice")); }
+    void open() { QVERIFY(m_rig->open()); }
+    void click(const char *name) { m_rig->click(name); }
+    QMessageBox *notice() { return m_rig->notice(); }
 
-    RuntimeDir m_runtime;
-    std::unique_ptr<PtyPeer> m_peer;
-    std::unique_ptr<frmPADCOM> m_form;
+    std::unique_ptr<WindowRig> m_rig;
     TextBox *m_text1 = nullptr;
     QLineEdit *m_rate = nullptr;
 };
 
-void TestFrmPadcomLoop::initTestCase()
-{
-    QVERIFY(m_runtime.isValid());
-}
-
 void TestFrmPadcomLoop::init()
 {
-    QVERIFY(startWindowOnPty(m_peer, m_form));
-    m_text1 = control<TextBox>(*m_form, "Text1");
-    m_rate = control<QLineEdit>(*m_form, "Text4");
+    m_rig = std::make_unique<WindowRig>();
+    QVERIFY(m_rig->isValid());
+    m_rig->show();
+    m_text1 = m_rig->get<TextBox>("Text1");
+    m_rate = m_rig->get<QLineEdit>("Text4");
 }
 
 void TestFrmPadcomLoop::cleanup()
 {
-    m_form.reset();
-    m_peer.reset();
-}
-
-void TestFrmPadcomLoop::open()
-{
-    click("CMDInicializar");
-    QVERIFY(m_form->comm().PortOpen());
+    m_rig.reset();
 }
 
 void TestFrmPadcomLoop::startFillsEmptyTextAndStops()
@@ -89,22 +69,22 @@ void TestFrmPadcomLoop::startFillsEmptyTextAndStops()
     m_text1->setText(QString());
     click("Command7");
     QCOMPARE(m_text1->text(), sendloop::kTestText);
-    QCOMPARE(m_form->loopOn(), qint16(-1));
-    QCOMPARE(m_form->timer().Interval(), 100);
-    QVERIFY(m_form->timer().isTicking());
+    QCOMPARE(m_rig->form->loopOn(), qint16(-1));
+    QCOMPARE(m_rig->form->timer().Interval(), 100);
+    QVERIFY(m_rig->form->timer().isTicking());
     QTest::qWait(20);
-    QCOMPARE(m_peer->received(), QByteArray()); // the first tick comes one interval later
+    QCOMPARE(m_rig->received(), QByteArray()); // the first tick comes one interval later
 
     click("Command7");
-    QCOMPARE(m_form->loopOn(), qint16(0));
-    QVERIFY(!m_form->timer().isTicking());
+    QCOMPARE(m_rig->form->loopOn(), qint16(0));
+    QVERIFY(!m_rig->form->timer().isTicking());
     QCOMPARE(m_text1->text(), sendloop::kTestText);
 
     // A text of blanks is a text: kept at the next start.
     m_text1->setText(QStringLiteral("  "));
     click("Command7");
     QCOMPARE(m_text1->text(), QStringLiteral("  "));
-    QCOMPARE(m_form->loopOn(), qint16(-1));
+    QCOMPARE(m_rig->form->loopOn(), qint16(-1));
 }
 
 void TestFrmPadcomLoop::badRateKeepsLoopStopped_data()
@@ -126,8 +106,8 @@ void TestFrmPadcomLoop::badRateKeepsLoopStopped()
     m_rate->setText(rate);
     click("Command7");
     QCOMPARE(m_text1->text(), sendloop::kTestText);
-    QCOMPARE(m_form->loopOn(), qint16(0));
-    QVERIFY(!m_form->timer().isTicking());
+    QCOMPARE(m_rig->form->loopOn(), qint16(0));
+    QVERIFY(!m_rig->form->timer().isTicking());
     QVERIFY(notice()->isVisible());
     // The rate as typed, never read as a placeholder of the message.
     QCOMPARE(notice()->text(), QStringLiteral("Taxa inválida: \"%1\". Digite um número inteiro de "
@@ -138,8 +118,8 @@ void TestFrmPadcomLoop::badRateKeepsLoopStopped()
     // Mended, the next click starts the loop.
     m_rate->setText(QStringLiteral("30"));
     click("Command7");
-    QCOMPARE(m_form->loopOn(), qint16(-1));
-    QCOMPARE(m_form->timer().Interval(), 30);
+    QCOMPARE(m_rig->form->loopOn(), qint16(-1));
+    QCOMPARE(m_rig->form->timer().Interval(), 30);
 }
 
 void TestFrmPadcomLoop::rateZeroSendsNothing()
@@ -147,12 +127,12 @@ void TestFrmPadcomLoop::rateZeroSendsNothing()
     open();
     m_rate->setText(QStringLiteral("0"));
     click("Command7");
-    QCOMPARE(m_form->loopOn(), qint16(-1));
-    QVERIFY(!m_form->timer().isTicking());
+    QCOMPARE(m_rig->form->loopOn(), qint16(-1));
+    QVERIFY(!m_rig->form->timer().isTicking());
     QTest::qWait(100);
-    QCOMPARE(m_peer->received(), QByteArray());
+    QCOMPARE(m_rig->received(), QByteArray());
     click("Command7");
-    QCOMPARE(m_form->loopOn(), qint16(0));
+    QCOMPARE(m_rig->form->loopOn(), qint16(0));
 }
 
 void TestFrmPadcomLoop::ticksSendCursorThenText()
@@ -163,16 +143,16 @@ void TestFrmPadcomLoop::ticksSendCursorThenText()
     click("Command7");
     const QByteArray one = tick(sendloop::kTestText.toLatin1());
     QCOMPARE(one.size(), 82);
-    QTRY_VERIFY(m_peer->received().size() >= 2 * one.size());
+    QTRY_VERIFY(m_rig->received().size() >= 2 * one.size());
     click("Command7");
-    QTRY_COMPARE(m_form->comm().OutBufferCount(), 0);
-    const QByteArray all = m_peer->received();
+    QTRY_COMPARE(m_rig->form->comm().OutBufferCount(), 0);
+    const QByteArray all = m_rig->received();
     QCOMPARE(all.size() % one.size(), 0);
     QCOMPARE(all, one.repeated(all.size() / one.size()));
 
     // Stopped: no tick follows.
     QTest::qWait(100);
-    QCOMPARE(m_peer->received(), all);
+    QCOMPARE(m_rig->received(), all);
 }
 
 void TestFrmPadcomLoop::editsTakeEffectAtNextTick()
@@ -181,13 +161,13 @@ void TestFrmPadcomLoop::editsTakeEffectAtNextTick()
     m_text1->setText(QStringLiteral("AB"));
     m_rate->setText(QStringLiteral("40"));
     click("Command7");
-    QTRY_VERIFY(m_peer->received().startsWith(tick("AB")));
+    QTRY_VERIFY(m_rig->received().startsWith(tick("AB")));
     m_text1->setText(QStringLiteral("xyz"));
-    control<QCheckBox>(*m_form, "Check1")->setChecked(true);
-    QTRY_VERIFY(m_peer->received().contains(tick("xyz", true)));
+    m_rig->get<QCheckBox>("Check1")->setChecked(true);
+    QTRY_VERIFY(m_rig->received().contains(tick("xyz", true)));
     click("Command7");
     // Every tick is whole; the change falls between two of them.
-    QByteArray rest = m_peer->received();
+    QByteArray rest = m_rig->received();
     while (rest.startsWith(tick("AB")))
         rest.remove(0, tick("AB").size());
     while (rest.startsWith(tick("xyz", true)))
@@ -201,10 +181,10 @@ void TestFrmPadcomLoop::rateReadOnlyAtStart()
     m_rate->setText(QStringLiteral("50"));
     click("Command7");
     m_rate->setText(QStringLiteral("500"));
-    QCOMPARE(m_form->timer().Interval(), 50);
+    QCOMPARE(m_rig->form->timer().Interval(), 50);
     click("Command7");
     click("Command7");
-    QCOMPARE(m_form->timer().Interval(), 500);
+    QCOMPARE(m_rig->form->timer().Interval(), 500);
 }
 
 void TestFrmPadcomLoop::reopenStopsLoop()
@@ -212,29 +192,29 @@ void TestFrmPadcomLoop::reopenStopsLoop()
     open();
     m_rate->setText(QStringLiteral("20"));
     click("Command7");
-    QTRY_VERIFY(!m_peer->received().isEmpty());
+    QTRY_VERIFY(!m_rig->received().isEmpty());
     click("Command8");
-    QCOMPARE(m_form->loopOn(), qint16(0));
-    QVERIFY(!m_form->timer().isTicking());
-    QVERIFY(!m_form->comm().PortOpen());
+    QCOMPARE(m_rig->form->loopOn(), qint16(0));
+    QVERIFY(!m_rig->form->timer().isTicking());
+    QVERIFY(!m_rig->form->comm().PortOpen());
     QTest::qWait(150);
     // Whole ticks only, the last one let finish; no write met the closed port.
     const QByteArray one = tick(m_text1->text().toLatin1());
-    const QByteArray all = m_peer->received();
+    const QByteArray all = m_rig->received();
     QCOMPARE(all, one.repeated(all.size() / one.size()));
     QVERIFY(!notice()->isVisible());
 
     open();
     click("Command7");
-    QCOMPARE(m_form->loopOn(), qint16(-1));
+    QCOMPARE(m_rig->form->loopOn(), qint16(-1));
 }
 
 void TestFrmPadcomLoop::slowLineBoundsQueueAndSkipsTicks()
 {
     // 84 bytes every 20 ms asks for 4200 bytes a second; the line carries 960.
-    m_peer->setReadRate(960);
+    m_rig->attach(LineSettings().bytesPerSecond());
     open();
-    QTest::mouseClick(control<QWidget>(*m_form, "Label5"), Qt::LeftButton);
+    QTest::mouseClick(m_rig->get<QWidget>("Label5"), Qt::LeftButton);
     m_rate->setText(QStringLiteral("20"));
     click("Command7");
     qsizetype fullest = 0;
@@ -242,7 +222,7 @@ void TestFrmPadcomLoop::slowLineBoundsQueueAndSkipsTicks()
     running.start();
     while (running.elapsed() < 1500) {
         QTest::qWait(5);
-        fullest = std::max(fullest, m_form->comm().OutBufferCount());
+        fullest = std::max(fullest, m_rig->form->comm().OutBufferCount());
     }
     QVERIFY(fullest <= 512);
     QVERIFY(fullest > 512 - 84); // the line is kept full
@@ -253,13 +233,13 @@ void TestFrmPadcomLoop::slowLineBoundsQueueAndSkipsTicks()
     QVERIFY(!notice()->isVisible()); // told once per run, not once per tick
 
     click("Command7");
-    const qsizetype atStop = m_peer->received().size();
-    QTRY_COMPARE_WITH_TIMEOUT(m_form->comm().OutBufferCount(), 0, 2000);
+    const qsizetype atStop = m_rig->received().size();
+    QTRY_COMPARE_WITH_TIMEOUT(m_rig->form->comm().OutBufferCount(), 0, 2000);
     QTest::qWait(150);
-    QVERIFY(m_peer->received().size() - atStop <= 512 + 64);
+    QVERIFY(m_rig->received().size() - atStop <= 512 + 64);
     // Only whole ticks went out.
     const QByteArray one = tick(QByteArray("0123456789").repeated(8));
-    const QByteArray all = m_peer->received();
+    const QByteArray all = m_rig->received();
     QCOMPARE(all, one.repeated(all.size() / one.size()));
     QVERIFY(all.size() / one.size() < 1500 / 20); // ticks were skipped
 }
@@ -267,64 +247,13 @@ void TestFrmPadcomLoop::slowLineBoundsQueueAndSkipsTicks()
 void TestFrmPadcomLoop::nothingWrittenWhileClosed()
 {
     // The port never opened: a tick or a frame is refused and told, never sent.
-    m_form->Timer1_Timer();
+    m_rig->form->Timer1_Timer();
     QVERIFY(notice()->isVisible());
     QVERIFY(notice()->text().contains(QStringLiteral("fechada")));
-    m_form->Command3_Click();
-    m_form->Command6_Click();
+    m_rig->form->Command3_Click();
+    m_rig->form->Command6_Click();
     QTest::qWait(50);
-    QCOMPARE(m_peer->received(), QByteArray());
-}
-
-void TestFrmPadcomLoop::stopsNeverCutFrames()
-{
-    // Stop a running loop at random moments, in each way a user can: whatever reached the
-    // far end must read as whole frames, and only frames the window was asked to send.
-    m_peer->stopReading();
-    LineRecorder far(m_peer->masterFd(), 960);
-    const quint32 seed = qEnvironmentVariableIsSet("PADCOM_SEED")
-                             ? quint32(qEnvironmentVariableIntValue("PADCOM_SEED"))
-                             : QRandomGenerator::global()->generate();
-    const int stops = qEnvironmentVariableIsSet("PADCOM_STOPS")
-                          ? qEnvironmentVariableIntValue("PADCOM_STOPS")
-                          : 200;
-    QRandomGenerator random(seed);
-    QSet<QByteArray> texts{sendloop::kTestText.toLatin1()};
-    for (int i = 0; i < stops; ++i) {
-        if (!m_form) {
-            m_form = std::make_unique<frmPADCOM>();
-            m_form->show();
-            m_text1 = control<TextBox>(*m_form, "Text1");
-            m_rate = control<QLineEdit>(*m_form, "Text4");
-        }
-        open();
-        QByteArray text(random.bounded(81), Qt::Uninitialized);
-        for (char &c : text)
-            c = char('A' + random.bounded(26));
-        texts.insert(text);
-        m_text1->setText(QString::fromLatin1(text));
-        m_rate->setText(QString::number(random.bounded(20, 201)));
-        click("Command7");
-        QTest::qWait(random.bounded(250));
-        switch (random.bounded(3)) {
-        case 0:
-            click("Command8");
-            break;
-        case 1:
-            click("Command2"); // "Sair": the program ends and takes the window with it
-            m_form.reset();
-            break;
-        default:
-            m_form->close();
-            m_form.reset();
-            break;
-        }
-    }
-    far.settle(300ms, 5000ms);
-    const FrameCheck check = checkFrames(far.arrivals(), texts);
-    QVERIFY2(check.error.isEmpty(),
-             qPrintable(QStringLiteral("seed %1: %2").arg(seed).arg(check.error)));
-    QVERIFY(check.textFrames > 0);
+    QCOMPARE(m_rig->received(), QByteArray());
 }
 
 QTEST_MAIN(TestFrmPadcomLoop)

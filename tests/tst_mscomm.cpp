@@ -2,8 +2,10 @@
 #include "serial/mscomm.h"
 #include "serial/portmap.h"
 #include "serial/portsetup.h"
-#include "sim/linecheck.h"
-#include "support/pty.h"
+#include "testkit/framecheck.h"
+#include "testkit/linerecorder.h"
+#include "testkit/ptypeer.h"
+#include "testkit/runtimedir.h"
 
 #include <QDir>
 #include <QProcess>

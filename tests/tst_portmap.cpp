@@ -1,6 +1,7 @@
 #include "serial/portmap.h"
 #include "serial/portpublisher.h"
-#include "support/pty.h"
+#include "testkit/ptypeer.h"
+#include "testkit/runtimedir.h"
 
 #include <QDir>
 #include <QFile>

@@ -23,7 +23,7 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null && ! command -v sudo >/
   out=$(setpriv --reuid=65534 --regid=65534 --clear-groups bash scripts/deps.sh padcom-no-such-package 2>&1)
   rc=$?
   check "deps.sh without sudo fails (got $rc)" test "$rc" -eq 1
-  check "deps.sh names the package and the command" grep -q "su -c 'apt-get update && apt-get install -y padcom-no-such-package'" <<<"$out"
+  check "deps.sh names the package and the command" grep -q "su -c 'apt-get update && apt-get install -y --no-install-recommends padcom-no-such-package'" <<<"$out"
 else
   echo "SKIP: deps.sh without sudo needs root, setpriv and no sudo on this machine"
 fi
@@ -71,6 +71,17 @@ for how in TERM HUP INT; do
   [ "$failures" -eq 0 ] || cat "$log"
   rm -f "$log"
 done
+
+# The virtual keyboard from a bare terminal (no session, so no XDG_RUNTIME_DIR): no warnings,
+# its port, and how to stop it. Ctrl+C removes the link it published.
+tmp=$(mktemp -d)
+out=$(env -u XDG_RUNTIME_DIR TMPDIR="$tmp" timeout -s INT 3 build/padsim --headless </dev/null 2>&1)
+check "headless padsim announces its port" grep -q "^Teclado virtual na porta [0-9]" <<<"$out"
+check "headless padsim says how to stop it" grep -q "Ctrl+C termina" <<<"$out"
+check "headless padsim prints no warning" test -z "$(grep -i "warn\|XDG_RUNTIME_DIR" <<<"$out")"
+check "headless padsim removed its link" test -z "$(ls -A "$tmp/runtime-$(id -un)/padcom" 2>/dev/null)"
+[ "$failures" -eq 0 ] || echo "$out"
+rm -rf "$tmp"
 
 echo "scripts: $passes passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -1,12 +1,8 @@
 #include "display/sendloop.h"
 
-#include <QElapsedTimer>
 #include <QTest>
-#include <QThread>
 
-#include <algorithm>
-
-// The send loop's rules: which tick fits, and the timer that keeps the ticks on a grid.
+// The send loop's rule: which tick fits in what the transmit buffer has free.
 class TestSendLoop : public QObject
 {
     Q_OBJECT
@@ -14,7 +10,6 @@ class TestSendLoop : public QObject
 private slots:
     void tickFits_data();
     void tickFits();
-    void loopTimerKeepsTheGrid();
 };
 
 void TestSendLoop::tickFits_data()
@@ -39,54 +34,6 @@ void TestSendLoop::tickFits()
     QFETCH(int, free);
     QFETCH(bool, fits);
     QCOMPARE(sendloop::tickFits(length, free), fits);
-}
-
-void TestSendLoop::loopTimerKeepsTheGrid()
-{
-    // Ticks keep to the grid the start set: a busy moment costs ticks but does not move the
-    // grid, two ticks never go out less than half an interval apart, and a stop means no tick
-    // after it. Only what the timer promises is checked: any tick may come late on a loaded
-    // machine, so no single tick is held to its grid point.
-    constexpr qint64 interval = 20'000'000; // ns
-    LoopTimer timer;
-    QList<qint64> at;
-    QElapsedTimer clock;
-    connect(&timer, &LoopTimer::Timer, this, [&] { at << clock.nsecsElapsed(); });
-    timer.setInterval(int(interval / 1'000'000));
-    clock.start();
-    timer.setEnabled(true);
-    QVERIFY(timer.isTicking());
-    QTRY_VERIFY_WITH_TIMEOUT(at.size() >= 5, 5000);
-    // Busy until half an interval past a grid point, a few intervals on: a timer that
-    // restarted its period from the late tick would keep every later tick half an interval
-    // off the grid.
-    const qint64 busyUntil = (clock.nsecsElapsed() / interval + 4) * interval + interval / 2;
-    QThread::usleep(quint64(busyUntil - clock.nsecsElapsed()) / 1000);
-    const qsizetype afterBusy = at.size();
-    QTRY_VERIFY_WITH_TIMEOUT(at.size() >= afterBusy + 8, 5000);
-    timer.setEnabled(false);
-    QVERIFY(!timer.isTicking());
-    const qsizetype stopped = at.size();
-    QTest::qWait(100);
-    QCOMPARE(at.size(), stopped);
-
-    // The timer measures its half interval on its own clock, a hair before ours.
-    for (qsizetype i = 1; i < at.size(); ++i) {
-        const double intervals = double(at[i] - at[i - 1]) / double(interval);
-        QVERIFY2(intervals > 0.45,
-                 qPrintable(QStringLiteral("tick %1 came %2 intervals after the one before")
-                                .arg(i)
-                                .arg(intervals)));
-    }
-    qint64 nearest = interval;
-    for (qsizetype i = afterBusy; i < at.size(); ++i) {
-        const qint64 off = at[i] % interval;
-        nearest = std::min({nearest, off, interval - off});
-    }
-    QVERIFY2(nearest < interval / 4,
-             qPrintable(QStringLiteral(
-                            "after the busy moment the nearest tick to the grid was %1 ms off it")
-                            .arg(double(nearest) / 1e6)));
 }
 
 QTEST_GUILESS_MAIN(TestSendLoop)

@@ -1,3 +1,4 @@
+#include "app/widgets/controlnames.h"
 #include "app/widgets/textbox.h"
 
 #include <QApplication>
@@ -206,16 +207,13 @@ void TestTextBox::controlNamesFitTheirCells()
     QVERIFY(QTest::qWaitForWindowExposed(&box));
     const QTextBlock block = box.document()->firstBlock();
     const QTextLine line = block.layout()->lineAt(0);
-    QFont names = box.font();
-    names.setPixelSize(std::max(7, QFontInfo(box.font()).pixelSize() - 3));
-    names.setBold(true);
-    names.setStretch(QFont::Condensed);
-    const QFontMetricsF metrics(names);
     const QStringList expected{QStringLiteral("ACK"), QStringLiteral("NAK"), QStringLiteral("NUL")};
     for (int i = 1; i <= 3; ++i) {
         const qreal cell = line.cursorToX(i + 1) - line.cursorToX(i);
-        QVERIFY2(cell >= metrics.horizontalAdvance(expected[i - 1]),
-                 qPrintable(QStringLiteral("%1: %2").arg(expected[i - 1]).arg(cell)));
+        QVERIFY2(
+            cell
+                >= QFontMetricsF(controlnames::font(box.font())).horizontalAdvance(expected[i - 1]),
+            qPrintable(QStringLiteral("%1: %2").arg(expected[i - 1]).arg(cell)));
     }
     // The text itself is untouched by how it is shown.
     QCOMPARE(box.text(), QStringLiteral("a\x06\x15") + QChar(u'\0') + QStringLiteral("b"));

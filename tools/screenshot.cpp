@@ -3,6 +3,7 @@
 //   screenshot <output dir> [port number]
 
 #include "app/frmpadcom.h"
+#include "sim/announcement.h"
 #include "sim/device.h"
 #include "sim/simwindow.h"
 
@@ -56,7 +57,7 @@ int main(int argc, char *argv[])
     VirtualKeyboard keyboard;
     keyboard.receive(QByteArray::fromHex("a001a527") + " TEXTE DO DISPLAY TECLADO RM 62 VORLAN "
                      + QByteArray::fromHex("a0c0a50c") + "Teclado 0123");
-    SimWindow sim(keyboard, QStringLiteral("Teclado virtual na porta 1"));
+    SimWindow sim(keyboard, announcement::text(QStringLiteral("1")));
     sim.show();
     ok &= save(sim, out.filePath(QStringLiteral("padsim.png")));
     return ok ? 0 : 1;

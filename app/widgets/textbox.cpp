@@ -1,15 +1,14 @@
 #include "textbox.h"
 
-#include "text/shown.h"
+#include "controlnames.h"
+#include "text/boxtext.h"
 #include "text/win1252.h"
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
-#include <QPixmapCache>
 #include <QScrollBar>
-#include <QSyntaxHighlighter>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -17,63 +16,6 @@
 namespace {
 
 constexpr std::chrono::milliseconds kFrame{16};
-
-// The pixel font of the names drawn for control characters.
-QFont nameFont(const QFont &base)
-{
-    QFont f = base;
-    f.setPixelSize(std::max(7, QFontInfo(base).pixelSize() - 3));
-    f.setBold(true);
-    f.setStretch(QFont::Condensed);
-    return f;
-}
-
-constexpr int kNamePadding = 3;
-
-// Widens each control character's cell to fit its name; the names are painted over the
-// cells afterwards. Formats of the layout only: the document's text stays as it is.
-class NameCells : public QSyntaxHighlighter
-{
-public:
-    NameCells(QTextDocument *document, const QWidget *view)
-        : QSyntaxHighlighter(document)
-        , m_view(view)
-    {
-    }
-
-protected:
-    void highlightBlock(const QString &text) override
-    {
-        if (m_font != m_view->font()) {
-            m_font = m_view->font();
-            m_formats.clear();
-        }
-        for (qsizetype i = 0; i < text.size(); ++i) {
-            if (shown::isNamed(text[i]))
-                setFormat(int(i), 1, formatFor(text[i]));
-        }
-    }
-
-private:
-    // Logs run through here with every append: the widths are worked out once per symbol.
-    const QTextCharFormat &formatFor(QChar c)
-    {
-        auto it = m_formats.find(c.unicode());
-        if (it != m_formats.end())
-            return *it;
-        // Every byte without a glyph gets a two-digit name: 80 stands for all of them.
-        const QString name = shown::nameOf(c, QChar(char16_t(0x80)));
-        QTextCharFormat wide;
-        wide.setFontLetterSpacingType(QFont::AbsoluteSpacing);
-        wide.setFontLetterSpacing(QFontMetrics(nameFont(m_font)).horizontalAdvance(name)
-                                  + 2 * kNamePadding - QFontMetrics(m_font).horizontalAdvance(c));
-        return *m_formats.insert(c.unicode(), wide);
-    }
-
-    const QWidget *m_view;
-    QFont m_font;
-    QHash<char16_t, QTextCharFormat> m_formats;
-};
 
 } // namespace
 
@@ -90,7 +32,7 @@ TextBox::TextBox(Mode mode, QWidget *parent)
     m_viewTimer.setInterval(kFrame);
     connect(&m_viewTimer, &QTimer::timeout, this, &TextBox::flushView);
     connect(document(), &QTextDocument::contentsChange, this, &TextBox::onContentsChange);
-    new NameCells(document(), this);
+    controlnames::widenCells(document(), this);
 }
 
 void TextBox::display(const QString &text)
@@ -106,7 +48,7 @@ void TextBox::display(const QString &text)
     m_viewTimer.stop();
     m_pendingTail.clear();
     m_updating = true;
-    setPlainText(shown::render(text, m_mode));
+    setPlainText(boxtext::render(text, m_mode));
     m_text = text;
     m_updating = false;
 }
@@ -123,7 +65,7 @@ void TextBox::flushView()
     m_updating = true;
     QTextCursor end(document());
     end.movePosition(QTextCursor::End);
-    end.insertText(shown::render(m_pendingTail, m_mode));
+    end.insertText(boxtext::render(m_pendingTail, m_mode));
     m_pendingTail.clear();
     m_updating = false;
     if (following)
@@ -144,13 +86,13 @@ void TextBox::onContentsChange(int position, int removed, int added)
     const QString view = document()->toRawText();
     QString next;
     if (m_mode == Mode::Lines) {
-        next = shown::unrender(view);
+        next = boxtext::unrender(view);
     } else {
         next = m_text;
-        next.replace(position, removed, shown::unrender(QStringView(view).mid(position, added)));
+        next.replace(position, removed, boxtext::unrender(QStringView(view).mid(position, added)));
         // The view holds one symbol per character; anything else means the two parted.
-        if (shown::render(next, m_mode).size() != view.size() + m_pendingTail.size())
-            next = shown::unrender(view) + m_pendingTail;
+        if (boxtext::render(next, m_mode).size() != view.size() + m_pendingTail.size())
+            next = boxtext::unrender(view) + m_pendingTail;
     }
     if (m_maxLength > 0 && win1252::length(next) > m_maxLength) {
         // Whatever way the text came in (undo, drag, input method), the limit holds: the
@@ -188,7 +130,7 @@ qsizetype TextBox::roomFor() const
 {
     if (m_maxLength <= 0)
         return std::numeric_limits<int>::max();
-    const QString selected = shown::unrender(textCursor().selectedText());
+    const QString selected = boxtext::unrender(textCursor().selectedText());
     return m_maxLength - win1252::length(m_text) + win1252::length(selected);
 }
 
@@ -197,11 +139,11 @@ void TextBox::insertModelText(const QString &text)
     QString insert = text;
     const qsizetype room = roomFor();
     if (win1252::length(insert) > room) {
-        insert.truncate(shown::fittingUnits(insert, room));
+        insert.truncate(boxtext::fittingUnits(insert, room));
         QApplication::beep();
     }
     if (!insert.isEmpty() || textCursor().hasSelection())
-        insertPlainText(shown::render(insert, m_mode));
+        insertPlainText(boxtext::render(insert, m_mode));
 }
 
 void TextBox::inputMethodEvent(QInputMethodEvent *event)
@@ -209,7 +151,7 @@ void TextBox::inputMethodEvent(QInputMethodEvent *event)
     flushView();
     if (m_codePageOnly && !event->commitString().isEmpty()) {
         const QString committed = event->commitString();
-        const QString kept = shown::encodableOnly(committed);
+        const QString kept = boxtext::encodableOnly(committed);
         if (kept != committed) {
             QApplication::beep();
             QInputMethodEvent filtered(event->preeditString(), event->attributes());
@@ -248,7 +190,7 @@ void TextBox::insertFromMimeData(const QMimeData *source)
     flushView();
     if (!source || !source->hasText())
         return;
-    const QString text = shown::crlfLineBreaks(source->text());
+    const QString text = boxtext::crlfLineBreaks(source->text());
     insertModelText(m_codePageOnly ? win1252::fitToCodePage(text) : text);
 }
 
@@ -261,10 +203,6 @@ void TextBox::paintEvent(QPaintEvent *event)
 void TextBox::paintControlNames()
 {
     QPainter painter(viewport());
-    const QFont names = nameFont(font());
-    const QColor ink = palette().color(QPalette::Text);
-    const QColor base = palette().color(QPalette::Base);
-    const QColor fill = base.darker(112);
     const QRect visible = viewport()->rect();
     for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
         const QRectF area = blockBoundingGeometry(block).translated(contentOffset());
@@ -283,39 +221,15 @@ void TextBox::paintControlNames()
                 const qsizetype at = block.position() + i;
                 const QChar actual
                     = m_mode == Mode::Log && at < m_text.size() ? m_text[at] : QChar();
-                const QString name = shown::nameOf(text[i], actual);
+                const QString name = boxtext::nameOf(text[i], actual);
                 if (name.isEmpty())
                     continue;
                 const qreal left = area.left() + line.cursorToX(i);
                 const qreal right = area.left() + line.cursorToX(i + 1);
                 const QSize size(qRound(right - left), qRound(line.height()));
-                // A log holds hundreds of these: each name is drawn once, then copied.
-                // Everything the drawing depends on is in the key, each part whole (one arg()
-                // call, so no part is read as a placeholder).
-                const QString key
-                    = QStringLiteral("textbox-name:%1:%2x%3@%4:%5:%6:%7")
-                          .arg(name, QString::number(size.width()), QString::number(size.height()),
-                               QString::number(devicePixelRatioF()), QString::number(ink.rgba()),
-                               QString::number(base.rgba()), names.key());
-                QPixmap box;
-                if (!QPixmapCache::find(key, &box)) {
-                    box = QPixmap(size * devicePixelRatioF());
-                    box.setDevicePixelRatio(devicePixelRatioF());
-                    // Over whatever the font drew for the character (often a hollow box).
-                    box.fill(base);
-                    QPainter p(&box);
-                    p.setRenderHint(QPainter::Antialiasing);
-                    const QRectF cell(1, 1, size.width() - 2, size.height() - 2);
-                    p.setPen(Qt::NoPen);
-                    p.setBrush(fill);
-                    p.drawRoundedRect(cell, 2, 2);
-                    p.setPen(ink);
-                    p.setFont(names);
-                    p.drawText(cell, Qt::AlignCenter, name);
-                    p.end();
-                    QPixmapCache::insert(key, box);
-                }
-                painter.drawPixmap(QPointF(left, top), box);
+                painter.drawPixmap(
+                    QPointF(left, top),
+                    controlnames::picture(name, size, font(), palette(), devicePixelRatioF()));
             }
         }
     }

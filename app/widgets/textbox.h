@@ -1,6 +1,6 @@
 #pragma once
 
-#include "text/shown.h"
+#include "text/boxtext.h"
 
 #include <QPlainTextEdit>
 #include <QString>
@@ -9,8 +9,7 @@
 // A multi-line text box whose text reads back exactly what was set, appended or typed:
 // QPlainTextEdit alone turns CR into a paragraph break and cannot hold that.
 // Lines:   CR LF shows as a line break; Enter inserts CR LF (the display text).
-// Control characters show as their names in small boxes ("ACK", "CR"), as editors do: few
-// fonts have the control pictures the document holds, and none legibly at this size.
+// Control characters show as their names in small boxes ("ACK", "CR"; see controlnames.h).
 // Log:     every control character shows as a visible symbol on one wrapping line; Enter
 //          inserts CR LF, shown as such. No undo history, so appending costs no memory, and
 //          appends reach the screen at most once a frame: laying out a long paragraph again
@@ -20,7 +19,7 @@ class TextBox : public QPlainTextEdit
     Q_OBJECT
 
 public:
-    using Mode = shown::Layout;
+    using Mode = boxtext::Layout;
 
     explicit TextBox(Mode mode, QWidget *parent = nullptr);
 

@@ -1,5 +1,6 @@
 #include "wrapbutton.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QStyleOptionButton>
 #include <QStylePainter>
@@ -40,11 +41,22 @@ void WrapButton::paintEvent(QPaintEvent *)
     painter.drawText(area, kTextFlags, caption);
 }
 
+void WrapButton::takeFocusAfterEnter()
+{
+    setFocus();
+    m_focusedAfterEnter.start();
+}
+
 void WrapButton::keyPressEvent(QKeyEvent *event)
 {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-        click();
+        const bool echoOfEarlierEnter
+            = m_focusedAfterEnter.isValid()
+              && m_focusedAfterEnter.elapsed() < QApplication::doubleClickInterval();
+        m_focusedAfterEnter.invalidate();
+        if (!event->isAutoRepeat() && !echoOfEarlierEnter)
+            click();
         return;
     }
     QPushButton::keyPressEvent(event);

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "arrival.h"
 #include "sim/ptyend.h"
-#include "sim/runtimedir.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 // The far end of a real pseudo-terminal as the tests use it: it keeps what arrives, with
@@ -10,7 +12,13 @@
 class PtyPeer : public PtyEnd
 {
 public:
-    PtyPeer() { setRecording(true); }
+    PtyPeer();
+
+    QByteArray received() const { return joined(m_arrivals); }
+    const QList<Arrival> &arrivals() const { return m_arrivals; }
+
+private:
+    QList<Arrival> m_arrivals;
 };
 
 // Makes port number `n` name `device` through a hand-made link, as a user would.

@@ -1,4 +1,4 @@
-#include "sendloop.h"
+#include "looptimer.h"
 
 #if defined(Q_OS_LINUX)
 #include <QSocketNotifier>

@@ -1,5 +1,7 @@
 #include "simprocess.h"
 
+#include "sim/announcement.h"
+
 #include <QRegularExpression>
 
 bool SimulatorProcess::start(const QString &program, const QStringList &arguments)
@@ -9,10 +11,9 @@ bool SimulatorProcess::start(const QString &program, const QStringList &argument
     m_process.start();
     if (!m_process.waitForStarted())
         return false;
-    static const QRegularExpression published(QStringLiteral("na porta (\\d+)"));
     for (int i = 0; i < 100 && !m_number; ++i) {
         m_process.waitForReadyRead(50);
-        m_number = published.match(QString::fromUtf8(output())).captured(1).toInt();
+        m_number = announcement::number(QString::fromUtf8(output()));
     }
     return m_number > 0;
 }

@@ -1,8 +1,8 @@
-#include "shown.h"
+#include "boxtext.h"
 
 #include "win1252.h"
 
-namespace shown {
+namespace boxtext {
 
 QString render(QStringView text, Layout layout)
 {
@@ -100,4 +100,4 @@ QString encodableOnly(QStringView text)
     return kept;
 }
 
-} // namespace shown
+} // namespace boxtext

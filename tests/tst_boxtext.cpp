@@ -1,11 +1,11 @@
-#include "text/shown.h"
+#include "text/boxtext.h"
 
 #include <QTest>
 
-using shown::Layout;
+using boxtext::Layout;
 
 // What the text boxes show for a text, and the text they read back.
-class TestShown : public QObject
+class TestBoxText : public QObject
 {
     Q_OBJECT
 
@@ -23,7 +23,7 @@ private slots:
     void encodableOnly();
 };
 
-void TestShown::render_data()
+void TestBoxText::render_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<Layout>("layout");
@@ -43,35 +43,35 @@ void TestShown::render_data()
         << QStringLiteral("Olá º ÿ") << Layout::Log << QStringLiteral("Olá º ÿ");
 }
 
-void TestShown::render()
+void TestBoxText::render()
 {
     QFETCH(QString, text);
     QFETCH(Layout, layout);
     QFETCH(QString, shown);
-    QCOMPARE(shown::render(text, layout), shown);
+    QCOMPARE(boxtext::render(text, layout), shown);
 }
 
-void TestShown::everyCharacterReadsBack()
+void TestBoxText::everyCharacterReadsBack()
 {
     // Every code the line can carry, in both layouts, and a CR LF at each place.
     QString all;
     for (int c = 0; c < 256; ++c)
         all += QChar(char16_t(c));
     all += QStringLiteral("\r\n\u20AC\r\r\n\n");
-    QCOMPARE(shown::unrender(shown::render(all, Layout::Lines)), all);
-    const QString log = shown::render(all, Layout::Log);
+    QCOMPARE(boxtext::unrender(boxtext::render(all, Layout::Lines)), all);
+    const QString log = boxtext::render(all, Layout::Log);
     QCOMPARE(log.size(), all.size());
     // A log's undefined bytes all show as one symbol: what they stood for is not in the view.
     for (qsizetype i = 0; i < all.size(); ++i) {
         const char16_t c = all[i].unicode();
         if (c >= 0x80 && c < 0xA0)
-            QCOMPARE(log[i], shown::kNoGlyph);
+            QCOMPARE(log[i], boxtext::kNoGlyph);
         else
-            QCOMPARE(shown::unrender(log.mid(i, 1)), all.mid(i, 1));
+            QCOMPARE(boxtext::unrender(log.mid(i, 1)), all.mid(i, 1));
     }
 }
 
-void TestShown::crlfLineBreaks_data()
+void TestBoxText::crlfLineBreaks_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("display");
@@ -86,14 +86,14 @@ void TestShown::crlfLineBreaks_data()
     QTest::newRow("no break") << QStringLiteral("abc") << QStringLiteral("abc");
 }
 
-void TestShown::crlfLineBreaks()
+void TestBoxText::crlfLineBreaks()
 {
     QFETCH(QString, text);
     QFETCH(QString, display);
-    QCOMPARE(shown::crlfLineBreaks(text), display);
+    QCOMPARE(boxtext::crlfLineBreaks(text), display);
 }
 
-void TestShown::nameOf_data()
+void TestBoxText::nameOf_data()
 {
     QTest::addColumn<QChar>("symbol");
     QTest::addColumn<QChar>("actual");
@@ -102,25 +102,25 @@ void TestShown::nameOf_data()
     QTest::newRow("ACK") << QChar(char16_t(0x2406)) << QChar() << QStringLiteral("ACK");
     QTest::newRow("NUL") << QChar(char16_t(0x2400)) << QChar() << QStringLiteral("NUL");
     QTest::newRow("DEL") << QChar(char16_t(0x2421)) << QChar() << QStringLiteral("DEL");
-    QTest::newRow("81 in a log") << shown::kNoGlyph << QChar(char16_t(0x81))
+    QTest::newRow("81 in a log") << boxtext::kNoGlyph << QChar(char16_t(0x81))
                                  << QStringLiteral("81");
-    QTest::newRow("9D in a log") << shown::kNoGlyph << QChar(char16_t(0x9D))
+    QTest::newRow("9D in a log") << boxtext::kNoGlyph << QChar(char16_t(0x9D))
                                  << QStringLiteral("9D");
-    QTest::newRow("a real U+FFFD") << shown::kNoGlyph << shown::kNoGlyph << QString();
+    QTest::newRow("a real U+FFFD") << boxtext::kNoGlyph << boxtext::kNoGlyph << QString();
     QTest::newRow("a letter") << QChar(u'A') << QChar(u'A') << QString();
     QTest::newRow("line break") << QChar(QChar::ParagraphSeparator) << QChar() << QString();
 }
 
-void TestShown::nameOf()
+void TestBoxText::nameOf()
 {
     QFETCH(QChar, symbol);
     QFETCH(QChar, actual);
     QFETCH(QString, name);
-    QCOMPARE(shown::nameOf(symbol, actual), name);
-    QCOMPARE(shown::isNamed(symbol), symbol == shown::kNoGlyph || !name.isEmpty());
+    QCOMPARE(boxtext::nameOf(symbol, actual), name);
+    QCOMPARE(boxtext::isNamed(symbol), symbol == boxtext::kNoGlyph || !name.isEmpty());
 }
 
-void TestShown::fittingUnits_data()
+void TestBoxText::fittingUnits_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("room");
@@ -140,15 +140,15 @@ void TestShown::fittingUnits_data()
     QTest::newRow("lone CR counts one") << QStringLiteral("\rx") << 1 << 1;
 }
 
-void TestShown::fittingUnits()
+void TestBoxText::fittingUnits()
 {
     QFETCH(QString, text);
     QFETCH(int, room);
     QFETCH(int, units);
-    QCOMPARE(shown::fittingUnits(text, room), qsizetype(units));
+    QCOMPARE(boxtext::fittingUnits(text, room), qsizetype(units));
 }
 
-void TestShown::encodableOnly_data()
+void TestBoxText::encodableOnly_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("kept");
@@ -162,12 +162,12 @@ void TestShown::encodableOnly_data()
         << (QString(QChar(char16_t(0xD83D))) + u'a') << QStringLiteral("a");
 }
 
-void TestShown::encodableOnly()
+void TestBoxText::encodableOnly()
 {
     QFETCH(QString, typed);
     QFETCH(QString, kept);
-    QCOMPARE(shown::encodableOnly(typed), kept);
+    QCOMPARE(boxtext::encodableOnly(typed), kept);
 }
 
-QTEST_GUILESS_MAIN(TestShown)
-#include "tst_shown.moc"
+QTEST_GUILESS_MAIN(TestBoxText)
+#include "tst_boxtext.moc"

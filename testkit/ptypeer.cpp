@@ -1,9 +1,16 @@
-#include "pty.h"
+#include "ptypeer.h"
 
 #include "serial/portmap.h"
 
 #include <QDir>
 #include <QFile>
+
+PtyPeer::PtyPeer()
+{
+    connect(this, &PtyEnd::arrived, this, [this](const QByteArray &bytes) {
+        m_arrivals.append({bytes, monotonicNow()});
+    });
+}
 
 bool linkPort(int number, const QString &device)
 {

@@ -6,7 +6,7 @@
 
 // What a text box shows for a text, and back: the box's document holds one symbol per
 // character, so that what the user copies and what the program reads stay exact.
-namespace shown {
+namespace boxtext {
 
 // Lines: CR LF is a line break; Enter inserts CR LF (the display text).
 // Log:   every character is one symbol on one wrapping line, CR LF included.
@@ -40,4 +40,4 @@ qsizetype fittingUnits(QStringView text, qsizetype room);
 // the line cannot carry does nothing; pasted text uses win1252::fitToCodePage instead).
 QString encodableOnly(QStringView text);
 
-} // namespace shown
+} // namespace boxtext

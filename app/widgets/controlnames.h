@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QFont>
+#include <QPixmap>
+#include <QSize>
+#include <QString>
+
+class QPalette;
+class QTextDocument;
+class QWidget;
+
+// The names a text box draws over control characters, in small boxes ("ACK", "CR"), as
+// editors do: few fonts have the control pictures the document holds, and none legibly at
+// this size. The document keeps its symbols; only their cells and what is drawn over them
+// change.
+namespace controlnames {
+
+// The font of the names, for a box in `base`.
+QFont font(const QFont &base);
+// The width a symbol's cell needs for its name.
+qreal cellWidth(const QString &name, const QFont &base);
+// Widens the cell of every named symbol of `document` to its name, in `view`'s font.
+void widenCells(QTextDocument *document, const QWidget *view);
+// A name in its box, `size` large: drawn once, then copied from Qt's pixmap cache.
+QPixmap picture(const QString &name, QSize size, const QFont &base, const QPalette &palette,
+                qreal pixelRatio);
+
+} // namespace controlnames
