@@ -19,3 +19,12 @@ if ! grep -q 'display/frames.h: No such file' <<<"$out"; then
   exit 1
 fi
 echo "serial/ may not include display/: the build refuses it"
+# The programs never link the test harness.
+for program in padcom padsim; do
+  link=$build/CMakeFiles/$program.dir/link.txt
+  if [ ! -f "$link" ] || grep -q 'testkit' "$link"; then
+    echo "FAIL: $program links the test harness (or its link line is missing)" >&2
+    exit 1
+  fi
+done
+echo "padcom and padsim do not link testkit"
