@@ -84,10 +84,9 @@ void widenCells(QTextDocument *document, const QWidget *view)
     new NameCells(document, view);
 }
 
-QPixmap picture(const QString &name, QSize size, const QFont &base, const QPalette &palette,
+QPixmap picture(const QString &name, QSize size, const QFont &names, const QPalette &palette,
                 qreal pixelRatio)
 {
-    const QFont names = font(base);
     const QColor ink = palette.color(QPalette::Text);
     const QColor background = palette.color(QPalette::Base);
     // Everything the drawing depends on is in the key, each part whole (one arg() call, so

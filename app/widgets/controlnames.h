@@ -21,8 +21,9 @@ QFont font(const QFont &base);
 qreal cellWidth(const QString &name, const QFont &base);
 // Widens the cell of every named symbol of `document` to its name, in `view`'s font.
 void widenCells(QTextDocument *document, const QWidget *view);
-// A name in its box, `size` large: drawn once, then copied from Qt's pixmap cache.
-QPixmap picture(const QString &name, QSize size, const QFont &base, const QPalette &palette,
+// A name in its box, `size` large, in the names' `font`: drawn once, then copied from Qt's
+// pixmap cache.
+QPixmap picture(const QString &name, QSize size, const QFont &font, const QPalette &palette,
                 qreal pixelRatio);
 
 } // namespace controlnames

@@ -203,6 +203,7 @@ void TextBox::paintEvent(QPaintEvent *event)
 void TextBox::paintControlNames()
 {
     QPainter painter(viewport());
+    const QFont names = controlnames::font(font());
     const QRect visible = viewport()->rect();
     for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
         const QRectF area = blockBoundingGeometry(block).translated(contentOffset());
