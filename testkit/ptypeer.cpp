@@ -7,8 +7,13 @@
 
 PtyPeer::PtyPeer()
 {
-    connect(this, &PtyEnd::arrived, this, [this](const QByteArray &bytes) {
-        m_arrivals.append({bytes, monotonicNow()});
+    recordArrivals(*this, m_arrivals);
+}
+
+void recordArrivals(PtyEnd &line, QList<Arrival> &into)
+{
+    QObject::connect(&line, &PtyEnd::arrived, &line, [&into](const QByteArray &bytes) {
+        into.append({bytes, monotonicNow()});
     });
 }
 

@@ -21,5 +21,8 @@ private:
     QList<Arrival> m_arrivals;
 };
 
+// Keeps what `line` reads from now on, with the time of each read, in `into`.
+void recordArrivals(PtyEnd &line, QList<Arrival> &into);
+
 // Makes port number `n` name `device` through a hand-made link, as a user would.
 bool linkPort(int number, const QString &device);

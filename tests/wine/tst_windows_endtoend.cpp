@@ -8,6 +8,7 @@
 #include "sim/simulator.h"
 #include "testkit/arrival.h"
 #include "testkit/framecheck.h"
+#include "testkit/ptypeer.h"
 #include "testkit/runtimedir.h"
 
 #include <QCheckBox>
@@ -34,6 +35,15 @@ QString run(const QString &program, const QStringList &arguments)
     p.start(program, arguments);
     p.waitForFinished(30000);
     return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+// The first window `xdotool search` finds with these criteria (all of them); empty if none.
+QString window(const QStringList &criteria)
+{
+    return run(QStringLiteral("xdotool"),
+               QStringList{QStringLiteral("search"), QStringLiteral("--all")} + criteria)
+        .section(u'\n', 0, 0)
+        .trimmed();
 }
 
 // How the ticks kept to the grid: each tick's first byte against the ideal grid through the
@@ -125,13 +135,10 @@ void TestWindowsEndToEnd::initTestCase()
     QByteArray said;
     QTRY_VERIFY2_WITH_TIMEOUT((said += m_wine.readAllStandardOutput()).contains("injected"),
                               said + m_wine.readAllStandardError(), 90000);
-    QTRY_VERIFY_WITH_TIMEOUT(!(m_window = run(QStringLiteral("xdotool"),
-                                              {QStringLiteral("search"), QStringLiteral("--name"),
-                                               QStringLiteral("^Teclado Vorlan$")})
-                                              .section(u'\n', 0, 0)
-                                              .trimmed())
-                                  .isEmpty(),
-                             30000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !(m_window = window({QStringLiteral("--name"), QStringLiteral("^Teclado Vorlan$")}))
+             .isEmpty(),
+        30000);
 }
 
 void TestWindowsEndToEnd::cleanupTestCase()
@@ -148,9 +155,7 @@ void TestWindowsEndToEnd::startKeyboard()
 {
     m_sim = std::make_unique<PtySimulator>();
     QVERIFY2(m_sim->start(), qPrintable(m_sim->errorString()));
-    connect(&m_sim->line(), &PtyEnd::arrived, this, [this](const QByteArray &bytes) {
-        m_arrivals.append({bytes, monotonicNow()});
-    });
+    recordArrivals(m_sim->line(), m_arrivals);
     // The prefix maps COM5 to this link (scripts/windows.sh), so that Wine's mount manager,
     // which makes the prefix's ports anew at every start, keeps it.
     const QString com5 = m_prefix + QStringLiteral("/padcom-com5");
@@ -197,11 +202,7 @@ QString TestWindowsEndToEnd::read(const char *name)
 // empty while there is none.
 QString TestWindowsEndToEnd::notice()
 {
-    const QString box
-        = run(QStringLiteral("xdotool"),
-              {QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^PADCOM$")})
-              .section(u'\n', 0, 0)
-              .trimmed();
+    const QString box = window({QStringLiteral("--name"), QStringLiteral("^PADCOM$")});
     if (box.isEmpty())
         return {};
     QProcess::execute(QStringLiteral("xdotool"),
@@ -311,9 +312,7 @@ void TestWindowsEndToEnd::steps()
         PtySimulator keyboard;
         QVERIFY(keyboard.start());
         QList<Arrival> arrivals;
-        connect(&keyboard.line(), &PtyEnd::arrived, this, [&](const QByteArray &b) {
-            arrivals.append({b, monotonicNow()});
-        });
+        recordArrivals(keyboard.line(), arrivals);
         QProcess linuxBuild;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
@@ -322,12 +321,8 @@ void TestWindowsEndToEnd::steps()
         QVERIFY(linuxBuild.waitForStarted());
         const QString wineWindow = m_window;
         QTRY_VERIFY_WITH_TIMEOUT(
-            !(m_window = run(QStringLiteral("xdotool"),
-                             {QStringLiteral("search"), QStringLiteral("--all"),
-                              QStringLiteral("--pid"), QString::number(linuxBuild.processId()),
-                              QStringLiteral("--name"), QStringLiteral("^Teclado Vorlan$")})
-                             .section(u'\n', 0, 0)
-                             .trimmed())
+            !(m_window = window({QStringLiteral("--pid"), QString::number(linuxBuild.processId()),
+                                 QStringLiteral("--name"), QStringLiteral("^Teclado Vorlan$")}))
                  .isEmpty(),
             10000);
         type("Text5", QString::number(keyboard.number()));
