@@ -1,15 +1,38 @@
 #include "frmpadcom.h"
 
+#include "cli/cli.h"
 #include "serial/portmap.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+
+#include <memory>
 
 int main(int argc, char *argv[])
 {
     ports::useRuntimeDirectory();
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(frmPADCOM::kAppTitle);
+    const bool textOnly = cli::asksForTextOnly(argc, argv);
+    if (textOnly)
+        cli::printToCallersConsole();
+    const bool windowed = !textOnly && cli::displayAtHand(argc, argv);
+    const std::unique_ptr<QCoreApplication> app(windowed ? new QApplication(argc, argv)
+                                                         : new QCoreApplication(argc, argv));
+    QCommandLineParser parser;
+    cli::describe(parser, frmPADCOM::kAppTitle,
+                  QStringLiteral("Testa teclados com display de duas linhas pela porta serial: "
+                                 "escreve no display, repete o envio e mostra cada byte que o "
+                                 "teclado responde."));
+    cli::parseOrExit(parser, *app);
+    if (textOnly) { // "-h" taken as some option's value: still no window without a display
+        cli::print(cli::helpText(parser));
+        return 0;
+    }
+    if (!windowed) {
+        cli::print(QStringLiteral("padcom: não há display para a janela (DISPLAY não definido)\n"),
+                   true);
+        return 1;
+    }
     frmPADCOM window;
     window.show();
-    return QApplication::exec();
+    return QCoreApplication::exec();
 }

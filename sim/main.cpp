@@ -2,6 +2,7 @@
 // that PADCOM can be tried and tested without the hardware.
 
 #include "announcement.h"
+#include "cli/cli.h"
 #include "device.h"
 #include "serial/linesettings.h"
 #include "serial/portmap.h"
@@ -55,16 +56,16 @@ QTextStream &err()
 std::optional<Options> parseOptions(const QCoreApplication &app)
 {
     QCommandLineParser cli;
-    cli.setApplicationDescription(QStringLiteral(
-        "Teclado virtual: faz o papel do teclado com display numa pseudo-porta serial."));
-    cli.addHelpOption();
+    cli::describe(cli, QStringLiteral("padsim"),
+                  QStringLiteral("Teclado virtual: faz o papel do teclado com display numa "
+                                 "pseudo-porta serial."));
     const QCommandLineOption port(
         QStringLiteral("port"), QStringLiteral("Publica como porta N (padrão: a primeira livre)."),
         QStringLiteral("N"));
     const QCommandLineOption device(
         QStringLiteral("device"),
         QStringLiteral("Usa esta porta serial real (cabo null-modem) em vez de uma pseudo-porta."),
-        QStringLiteral("path"));
+        QStringLiteral("caminho"));
     const QCommandLineOption headless(
         QStringLiteral("headless"),
         QStringLiteral(
@@ -76,7 +77,7 @@ std::optional<Options> parseOptions(const QCoreApplication &app)
             .arg(line.bytesPerSecond())
             .arg(line.baudRate));
     cli.addOptions({port, device, headless, fast});
-    cli.process(app);
+    cli::parseOrExit(cli, app);
 
     Options o;
     o.device = cli.value(device);
@@ -213,16 +214,20 @@ int runWindow(const Stage &stage)
 int main(int argc, char *argv[])
 {
     ports::useRuntimeDirectory();
-    // Headless runs need no display server.
-    bool headless = false;
+    // Headless runs, and those that only ask for text, need no display server.
+    bool headless = cli::asksForTextOnly(argc, argv) || !cli::displayAtHand(argc, argv);
     for (int i = 1; i < argc; ++i)
         headless = headless || qstrcmp(argv[i], "--headless") == 0;
     const std::unique_ptr<QCoreApplication> app(headless ? new QCoreApplication(argc, argv)
                                                          : new QApplication(argc, argv));
-    QCoreApplication::setApplicationName(QStringLiteral("padsim"));
     const std::optional<Options> options = parseOptions(*app);
     if (!options)
         return 1;
+    if (!options->headless && !qobject_cast<QApplication *>(app.get())) {
+        err() << "padsim: não há display para a janela (DISPLAY não definido); use --headless"
+              << Qt::endl;
+        return 2;
+    }
 
     VirtualKeyboard keyboard;
     QSerialPort serial;

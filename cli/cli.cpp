@@ -1,0 +1,169 @@
+#include "cli.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QHash>
+#include <QTranslator>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace cli {
+
+namespace {
+
+// The command line answers in the user's language, as the windows do. Qt's parser has
+// these few texts of its own; no catalogue of Qt's translations ships with a static build.
+class ParserTexts : public QTranslator
+{
+public:
+    QString translate(const char *context, const char *source, const char *, int) const override
+    {
+        if (qstrcmp(context, "QCommandLineParser") != 0)
+            return {};
+        static const QHash<QByteArray, QString> texts = {
+            {"Usage: %1", QStringLiteral("Uso: %1")},
+            {"Options:", QStringLiteral("Opções:")},
+            {"Arguments:", QStringLiteral("Argumentos:")},
+            {"[options]", QStringLiteral("[opções]")},
+            {"Unknown option '%1'.", QStringLiteral("Opção desconhecida: '%1'.")},
+            {"Unknown options: %1.", QStringLiteral("Opções desconhecidas: %1.")},
+            {"Missing value after '%1'.", QStringLiteral("Falta um valor depois de '%1'.")},
+            {"Unexpected value after '%1'.", QStringLiteral("Valor inesperado depois de '%1'.")},
+        };
+        return texts.value(QByteArray(source));
+    }
+};
+
+} // namespace
+
+QString version()
+{
+    return QStringLiteral(PADCOM_VERSION);
+}
+
+bool asksForTextOnly(int argc, const char *const *argv)
+{
+    // As QCommandLineParser spells its help and version options.
+    static constexpr const char *kTextOptions[] = {"-h", "--help", "-?", "-v", "--version"};
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0)
+            return false;
+        for (const char *option : kTextOptions) {
+            if (std::strcmp(argv[i], option) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+bool displayAtHand(int argc, const char *const *argv)
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0)
+            return true;
+    }
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")
+           || !qEnvironmentVariableIsEmpty("DISPLAY")
+           || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+#else
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+    return true;
+#endif
+}
+
+void printToCallersConsole()
+{
+#ifdef Q_OS_WIN
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out != nullptr && out != INVALID_HANDLE_VALUE && GetFileType(out) != FILE_TYPE_UNKNOWN)
+        return;
+    if (AttachConsole(ATTACH_PARENT_PROCESS)) {
+        FILE *ignored = nullptr;
+        freopen_s(&ignored, "CONOUT$", "w", stdout);
+        freopen_s(&ignored, "CONOUT$", "w", stderr);
+    }
+#endif
+}
+
+void print(const QString &text, bool toStandardError)
+{
+#ifdef Q_OS_WIN
+    const HANDLE handle = GetStdHandle(toStandardError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
+        DWORD written = 0;
+        WriteConsoleW(handle, reinterpret_cast<const wchar_t *>(text.utf16()), DWORD(text.size()),
+                      &written, nullptr);
+        return;
+    }
+#endif
+    FILE *stream = toStandardError ? stderr : stdout;
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+namespace {
+const QString kHelp = QStringLiteral("help");
+const QString kVersion = QStringLiteral("version");
+} // namespace
+
+void describe(QCommandLineParser &parser, const QString &program, const QString &description)
+{
+    static ParserTexts texts;
+    QCoreApplication::installTranslator(&texts);
+    QCoreApplication::setApplicationName(program);
+    QCoreApplication::setApplicationVersion(version());
+    parser.setApplicationDescription(description);
+    // Answered here rather than by Qt, which shows them in a message box on Windows
+    // whenever it sees no console, as under Wine or from a script.
+    parser.addOption(QCommandLineOption(
+        {
+#ifdef Q_OS_WIN
+            QStringLiteral("?"),
+#endif
+            QStringLiteral("h"), kHelp},
+        QStringLiteral("Mostra esta ajuda.")));
+    parser.addOption(
+        QCommandLineOption({QStringLiteral("v"), kVersion}, QStringLiteral("Mostra a versão.")));
+}
+
+QString helpText(const QCommandLineParser &parser)
+{
+    // Qt names the program as it was called, path and all; a user types its name.
+    const QString called = QCoreApplication::arguments().value(0);
+    QString text = parser.helpText();
+    const qsizetype at = text.indexOf(called);
+    if (!called.isEmpty() && at >= 0 && at < text.indexOf(u'\n'))
+        text.replace(at, called.size(), QFileInfo(called).completeBaseName());
+    return text;
+}
+
+void parseOrExit(QCommandLineParser &parser, const QCoreApplication &app)
+{
+    const bool parsed = parser.parse(app.arguments());
+    if (parsed && parser.isSet(kVersion)) {
+        print(QCoreApplication::applicationName() + u' ' + version() + u'\n');
+        std::exit(0);
+    }
+    if (parsed && parser.isSet(kHelp)) {
+        print(helpText(parser));
+        std::exit(0);
+    }
+    if (!parsed) {
+        const QString program
+            = QFileInfo(QCoreApplication::arguments().value(0)).completeBaseName();
+        print(program + QStringLiteral(": ") + parser.errorText() + u'\n' + helpText(parser), true);
+        std::exit(2);
+    }
+}
+
+} // namespace cli

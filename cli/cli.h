@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+
+class QCommandLineParser;
+class QCoreApplication;
+
+// What every PADCOM program says of itself on its command line.
+namespace cli {
+
+// The version the project is built as; CMake's project() is the only place it is written.
+QString version();
+
+// --help and --version want text, not a window: such a run starts without a display server,
+// so that it answers on a console, over ssh and in a package's checks alike.
+bool asksForTextOnly(int argc, const char *const *argv);
+
+// Whether a window could be shown: on Linux a display is named in the environment (or a
+// platform chosen); without one the program still reads its command line and says what is
+// wrong, instead of Qt aborting before it could.
+bool displayAtHand(int argc, const char *const *argv);
+
+// A window program on Windows starts without a console: one started from a console prints
+// there, as a console user expects. Output already redirected to a file or pipe stays so.
+void printToCallersConsole();
+
+// Writes text as the console shows it: UTF-16 to a Windows console, UTF-8 elsewhere.
+void print(const QString &text, bool toStandardError = false);
+
+// Names the program and its version and adds --help and --version to the parser, whose
+// texts are Portuguese. Call it once the application exists.
+void describe(QCommandLineParser &parser, const QString &program, const QString &description);
+
+// The parser's help, the program named as a user types it.
+QString helpText(const QCommandLineParser &parser);
+
+// Reads the application's arguments. --help and --version print their text and end the
+// program with 0; a mistake prints one line and the usage, and ends it with 2.
+void parseOrExit(QCommandLineParser &parser, const QCoreApplication &app);
+
+} // namespace cli

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# What a user gets from scripts/release.sh, checked as a whole: each artifact holds exactly
+# the files it should, the programs say the right version without a display, the package
+# passes lintian and desktop-file-validate, and SHA256SUMS matches.
+#   scripts/check-release.sh <version>     # looks in dist/
+set -u # no pipefail: grep -q may stop reading early
+cd "$(dirname "$0")/.."
+version=$1
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+same() { # same "what" <expected> <actual>
+  [ "$2" = "$3" ] || fail "$1: $(diff <(echo "$2") <(echo "$3") | sed -n 's/^[<>]/&/p' | tr '\n' ' ')"
+}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+deb=dist/padcom_${version}_amd64.deb
+if [ ! -f "$deb" ]; then
+  fail "no $deb"
+else
+  icons=$(for s in 16 24 32 48 64 128 256; do echo "./usr/share/icons/hicolor/${s}x$s/apps/padcom.png"; done)
+  same "the package's files" "$(sort <<LIST
+./usr/bin/padcom
+./usr/bin/padsim
+./usr/share/applications/padcom.desktop
+./usr/share/applications/padsim.desktop
+./usr/share/doc/padcom/THIRD-PARTY-NOTICES.txt
+./usr/share/doc/padcom/changelog.gz
+./usr/share/doc/padcom/copyright
+$icons
+./usr/share/icons/hicolor/scalable/apps/padcom.svg
+./usr/share/man/man1/padcom.1.gz
+./usr/share/man/man1/padsim.1.gz
+LIST
+)" "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)"
+  depends=$(dpkg-deb -f "$deb" Depends)
+  for lib in libqt6serialport6 libqt6widgets6 qt6-qpa-plugins; do
+    grep -q "$lib" <<<"$depends" || fail "the package does not depend on $lib: $depends"
+  done
+  same "the package's version" "$version" "$(dpkg-deb -f "$deb" Version)"
+  lintian --fail-on error,warning "$deb" >"$work/lintian" 2>&1 \
+    || fail "lintian: $(grep -v 'root privileges' "$work/lintian")"
+  dpkg-deb -x "$deb" "$work/deb"
+  out=$(desktop-file-validate "$work"/deb/usr/share/applications/*.desktop 2>&1) || fail "desktop-file-validate: $out"
+  for program in padcom padsim; do
+    name=$program
+    [ "$program" = padcom ] && name=PADCOM
+    same "$program --version, no display" "$name $version" \
+      "$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$work/deb/usr/bin/$program" --version 2>&1)"
+    env -u DISPLAY "$work/deb/usr/bin/$program" --help 2>&1 | grep -q -- '--version' \
+      || fail "$program --help does not list --version"
+    zcat "$work/deb/usr/share/man/man1/$program.1.gz" | grep -q -- '\\-\\-version' \
+      || fail "the $program man page does not list --version"
+  done
+  grep -q "Uso: padcom" <(env -u DISPLAY "$work/deb/usr/bin/padcom" --no-such-option 2>&1) \
+    || fail "a wrong option does not print the usage"
+fi
+
+zip=dist/padcom-$version-windows-x64.zip
+if [ -f dist/padcom.exe ] && [ ! -f "$zip" ]; then
+  fail "the Windows programs were built but there is no $zip"
+elif [ -f "$zip" ]; then
+  top=padcom-$version-windows-x64
+  same "the zip's files" "$(sort <<LIST
+$top/
+$top/LEIA-ME.txt
+$top/LICENSE.txt
+$top/THIRD-PARTY-NOTICES.txt
+$top/licenses/
+$top/licenses/GPL-3.0.txt
+$top/licenses/LGPL-3.0.txt
+$top/padcom.exe
+$top/padsim.exe
+LIST
+)" "$(unzip -Z1 "$zip" | sort)"
+  unzip -q "$zip" -d "$work/zip"
+  for exe in padcom padsim; do
+    file "$work/zip/$top/$exe.exe" | grep -q 'PE32+ executable (.*) x86-64' \
+      || fail "$exe.exe is not a 64-bit Windows program"
+    foreign=$(x86_64-w64-mingw32-objdump -p "$work/zip/$top/$exe.exe" 2>/dev/null \
+      | sed -n 's/.*DLL Name: //p' | grep -iE 'qt6|libgcc|libstdc|winpthread' || true)
+    [ -z "$foreign" ] || fail "$exe.exe needs DLLs the zip does not carry: $foreign"
+  done
+  strings -el "$work/zip/$top/padcom.exe" | grep -qx "$version" \
+    || fail "padcom.exe's file properties do not carry version $version"
+  grep -q "PADCOM $version" "$work/zip/$top/LEIA-ME.txt" || fail "LEIA-ME.txt does not name $version"
+  grep -q $'\r$' "$work/zip/$top/LEIA-ME.txt" || fail "LEIA-ME.txt has no Windows line ends"
+  if command -v wine >/dev/null; then
+    export WINEPREFIX=${WINEPREFIX:-$PWD/build-win/wineprefix} WINEDEBUG=-all
+    same "padcom.exe --version under Wine" "PADCOM $version" \
+      "$(wine "$work/zip/$top/padcom.exe" --version 2>/dev/null | tr -d '\r')"
+  fi
+fi
+
+[ -f "dist/padcom-$version-source.tar.gz" ] || fail "no source archive"
+tar -tzf "dist/padcom-$version-source.tar.gz" 2>/dev/null | grep -qx "padcom-$version/LICENSE" \
+  || fail "the source archive has no LICENSE at its top"
+(cd dist && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
+listed=$(awk '{print $2}' dist/SHA256SUMS | sort | tr '\n' ' ')
+same "what SHA256SUMS covers" "$(cd dist && ls -1 *.deb *.zip *.tar.gz 2>/dev/null | sort | tr '\n' ' ')" "$listed"
+
+if [ "$failures" -eq 0 ]; then
+  echo "    release $version: package, zip, source and sums as they should be"
+fi
+exit $((failures > 0))
