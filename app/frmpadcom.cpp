@@ -129,10 +129,6 @@ void frmPADCOM::createControls()
                    twips(2850, 2430, 1455, 195));
     Inicia->raise();
     Text5->installEventFilter(this);
-
-    m_notice = new QMessageBox(QMessageBox::NoIcon, kAppTitle, QString(), QMessageBox::Ok, this);
-    m_notice->setObjectName(QStringLiteral("notice"));
-    m_notice->setWindowModality(Qt::NonModal);
 }
 
 bool frmPADCOM::captionsFit() const
@@ -238,6 +234,14 @@ void frmPADCOM::notify(const QString &message)
 
 void frmPADCOM::showNotice(const QString &message)
 {
+    if (!m_notice) {
+        // Built when first needed: a message box looks up the icon theme's every size,
+        // which would cost a start-up in which nothing goes wrong.
+        m_notice
+            = new QMessageBox(QMessageBox::NoIcon, kAppTitle, QString(), QMessageBox::Ok, this);
+        m_notice->setObjectName(QStringLiteral("notice"));
+        m_notice->setWindowModality(Qt::NonModal);
+    }
     m_notice->setText(message);
     m_notice->show();
 }

@@ -205,18 +205,35 @@ void TestTextBox::controlNamesFitTheirCells()
     box.setText(QStringLiteral("a\x06\x15") + QChar(u'\0') + QStringLiteral("b"));
     box.flushView();
     QVERIFY(QTest::qWaitForWindowExposed(&box));
-    const QTextBlock block = box.document()->firstBlock();
-    const QTextLine line = block.layout()->lineAt(0);
+    const auto cell = [&box](int i) {
+        const QTextLine line = box.document()->firstBlock().layout()->lineAt(0);
+        return line.isValid() ? line.cursorToX(i + 1) - line.cursorToX(i) : 0.0; // laid out yet?
+    };
     const QStringList expected{QStringLiteral("ACK"), QStringLiteral("NAK"), QStringLiteral("NUL")};
-    for (int i = 1; i <= 3; ++i) {
-        const qreal cell = line.cursorToX(i + 1) - line.cursorToX(i);
-        QVERIFY2(
-            cell
-                >= QFontMetricsF(controlnames::font(box.font())).horizontalAdvance(expected[i - 1]),
-            qPrintable(QStringLiteral("%1: %2").arg(expected[i - 1]).arg(cell)));
-    }
+    const auto namesFit = [&] {
+        for (int i = 1; i <= 3; ++i) {
+            const qreal name
+                = QFontMetricsF(controlnames::font(box.font())).horizontalAdvance(expected[i - 1]);
+            if (cell(i) < name)
+                return false;
+        }
+        return true;
+    };
+    QVERIFY(namesFit());
     // The text itself is untouched by how it is shown.
     QCOMPARE(box.text(), QStringLiteral("a\x06\x15") + QChar(u'\0') + QStringLiteral("b"));
+
+    // A new font widens the cells anew; a key typed after a name is as wide as itself, not
+    // as the name's cell.
+    QFont larger = box.font();
+    larger.setPixelSize(QFontInfo(box.font()).pixelSize() * 2);
+    box.setFont(larger);
+    QTRY_VERIFY(namesFit());
+    QTextCursor afterAck = box.textCursor();
+    afterAck.setPosition(2);
+    box.setTextCursor(afterAck);
+    QTest::keyClicks(&box, QStringLiteral("i"));
+    QTRY_COMPARE(cell(2), QFontMetricsF(box.font()).horizontalAdvance(u'i'));
 }
 
 void TestTextBox::logFollowsOnlyAtBottom()

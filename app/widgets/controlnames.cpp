@@ -10,6 +10,8 @@
 #include <QPixmapCache>
 #include <QSyntaxHighlighter>
 #include <QTextCharFormat>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QWidget>
 
 #include <algorithm>
@@ -18,6 +20,17 @@ namespace controlnames {
 namespace {
 
 constexpr int kPadding = 3;
+
+// The width a named symbol's cell is given: its name's, padded.
+QTextCharFormat widened(QChar symbol, const QFont &base)
+{
+    // Every byte without a glyph gets a two-digit name: 80 stands for all of them.
+    const QString name = boxtext::nameOf(symbol, QChar(char16_t(0x80)));
+    QTextCharFormat wide;
+    wide.setFontLetterSpacingType(QFont::AbsoluteSpacing);
+    wide.setFontLetterSpacing(cellWidth(name, base) - QFontMetrics(base).horizontalAdvance(symbol));
+    return wide;
+}
 
 // Formats of the layout only: the document's text stays as it is.
 class NameCells : public QSyntaxHighlighter
@@ -37,27 +50,16 @@ protected:
             m_formats.clear();
         }
         for (qsizetype i = 0; i < text.size(); ++i) {
-            if (boxtext::isNamed(text[i]))
-                setFormat(int(i), 1, formatFor(text[i]));
+            if (boxtext::isNamed(text[i])) {
+                auto it = m_formats.find(text[i].unicode());
+                if (it == m_formats.end())
+                    it = m_formats.insert(text[i].unicode(), widened(text[i], m_font));
+                setFormat(int(i), 1, *it);
+            }
         }
     }
 
 private:
-    // Logs run through here with every append: the widths are worked out once per symbol.
-    const QTextCharFormat &formatFor(QChar c)
-    {
-        auto it = m_formats.find(c.unicode());
-        if (it != m_formats.end())
-            return *it;
-        // Every byte without a glyph gets a two-digit name: 80 stands for all of them.
-        const QString name = boxtext::nameOf(c, QChar(char16_t(0x80)));
-        QTextCharFormat wide;
-        wide.setFontLetterSpacingType(QFont::AbsoluteSpacing);
-        wide.setFontLetterSpacing(cellWidth(name, m_font)
-                                  - QFontMetrics(m_font).horizontalAdvance(c));
-        return *m_formats.insert(c.unicode(), wide);
-    }
-
     const QWidget *m_view;
     QFont m_font;
     QHash<char16_t, QTextCharFormat> m_formats;
@@ -82,6 +84,45 @@ qreal cellWidth(const QString &name, const QFont &base)
 void widenCells(QTextDocument *document, const QWidget *view)
 {
     new NameCells(document, view);
+}
+
+const QTextCharFormat &CellFormats::formatFor(QChar symbol, const QFont &base)
+{
+    if (m_font != base) {
+        m_font = base;
+        m_formats.clear();
+    }
+    auto it = m_formats.find(symbol.unicode());
+    if (it == m_formats.end())
+        it = m_formats.insert(symbol.unicode(), widened(symbol, base));
+    return *it;
+}
+
+void CellFormats::apply(QTextDocument *document, int from, int to, const QFont &base)
+{
+    const QString text = document->toRawText();
+    to = std::min(to, int(text.size()));
+    QTextCursor cursor(document);
+    cursor.beginEditBlock();
+    int run = from; // start of the plain characters not yet formatted
+    const auto plainUpTo = [&](int end) {
+        if (end > run) {
+            cursor.setPosition(run);
+            cursor.setPosition(end, QTextCursor::KeepAnchor);
+            cursor.setCharFormat(QTextCharFormat());
+        }
+    };
+    for (int i = from; i < to; ++i) {
+        if (!boxtext::isNamed(text[i]))
+            continue;
+        plainUpTo(i);
+        cursor.setPosition(i);
+        cursor.setPosition(i + 1, QTextCursor::KeepAnchor);
+        cursor.setCharFormat(formatFor(text[i], base));
+        run = i + 1;
+    }
+    plainUpTo(to);
+    cursor.endEditBlock();
 }
 
 QPixmap picture(const QString &name, QSize size, const QFont &names, const QPalette &palette,

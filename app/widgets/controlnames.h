@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QFont>
+#include <QHash>
 #include <QPixmap>
 #include <QSize>
 #include <QString>
+#include <QTextCharFormat>
 
 class QPalette;
 class QTextDocument;
@@ -19,8 +21,25 @@ namespace controlnames {
 QFont font(const QFont &base);
 // The width a symbol's cell needs for its name.
 qreal cellWidth(const QString &name, const QFont &base);
-// Widens the cell of every named symbol of `document` to its name, in `view`'s font.
+// Widens the cell of every named symbol of `document` to its name, in `view`'s font, as the
+// text changes (for boxes whose text is seldom changed: each change formats its paragraph
+// again).
 void widenCells(QTextDocument *document, const QWidget *view);
+
+// The same widths as formats of the document itself, set on `from` to `to` in one edit:
+// for a log, whose one paragraph grows with every append and is laid out once per edit.
+// Characters between the names get the plain format, whatever a typed one inherited.
+class CellFormats
+{
+public:
+    void apply(QTextDocument *document, int from, int to, const QFont &base);
+
+private:
+    const QTextCharFormat &formatFor(QChar symbol, const QFont &base);
+
+    QFont m_font;
+    QHash<char16_t, QTextCharFormat> m_formats;
+};
 // A name in its box, `size` large, in the names' `font`: drawn once, then copied from Qt's
 // pixmap cache.
 QPixmap picture(const QString &name, QSize size, const QFont &font, const QPalette &palette,

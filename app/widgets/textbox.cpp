@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -32,7 +33,25 @@ TextBox::TextBox(Mode mode, QWidget *parent)
     m_viewTimer.setInterval(kFrame);
     connect(&m_viewTimer, &QTimer::timeout, this, &TextBox::flushView);
     connect(document(), &QTextDocument::contentsChange, this, &TextBox::onContentsChange);
-    controlnames::widenCells(document(), this);
+    if (m_mode == Mode::Lines)
+        controlnames::widenCells(document(), this);
+}
+
+void TextBox::widenLogCells(int from, int to)
+{
+    if (m_mode != Mode::Log)
+        return;
+    const bool updating = m_updating;
+    m_updating = true;
+    m_logCells.apply(document(), from, to, font());
+    m_updating = updating;
+}
+
+void TextBox::changeEvent(QEvent *event)
+{
+    QPlainTextEdit::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        widenLogCells(0, document()->characterCount());
 }
 
 void TextBox::display(const QString &text)
@@ -50,6 +69,7 @@ void TextBox::display(const QString &text)
     m_updating = true;
     setPlainText(boxtext::render(text, m_mode));
     m_text = text;
+    widenLogCells(0, document()->characterCount());
     m_updating = false;
 }
 
@@ -63,9 +83,14 @@ void TextBox::flushView()
     QScrollBar *bar = verticalScrollBar();
     const bool following = bar->value() >= bar->maximum();
     m_updating = true;
+    // One edit, so the log's paragraph is laid out once for the text and its cells.
     QTextCursor end(document());
     end.movePosition(QTextCursor::End);
-    end.insertText(boxtext::render(m_pendingTail, m_mode));
+    const int from = end.position();
+    end.beginEditBlock();
+    end.insertText(boxtext::render(m_pendingTail, m_mode), QTextCharFormat());
+    widenLogCells(from, end.position());
+    end.endEditBlock();
     m_pendingTail.clear();
     m_updating = false;
     if (following)
@@ -93,6 +118,13 @@ void TextBox::onContentsChange(int position, int removed, int added)
         // The view holds one symbol per character; anything else means the two parted.
         if (boxtext::render(next, m_mode).size() != view.size() + m_pendingTail.size())
             next = boxtext::unrender(view) + m_pendingTail;
+        // What was typed takes the format of its neighbour: give it its own, once the
+        // document is done with this change.
+        if (added > 0) {
+            QMetaObject::invokeMethod(
+                this, [this, position, added] { widenLogCells(position, position + added); },
+                Qt::QueuedConnection);
+        }
     }
     if (m_maxLength > 0 && win1252::length(next) > m_maxLength) {
         // Whatever way the text came in (undo, drag, input method), the limit holds: the
@@ -197,41 +229,61 @@ void TextBox::insertFromMimeData(const QMimeData *source)
 void TextBox::paintEvent(QPaintEvent *event)
 {
     QPlainTextEdit::paintEvent(event);
-    paintControlNames();
+    paintControlNames(event->rect());
 }
 
-void TextBox::paintControlNames()
+const QList<TextBox::NamedCell> &TextBox::namesOf(const QTextBlock &block, const QTextLine &line)
 {
+    const QString symbols = block.text().mid(line.textStart(), line.textLength());
+    QString key = symbols;
+    if (m_mode == Mode::Log) // a byte without a glyph is named after the byte itself
+        key += u'\0' + m_text.mid(block.position() + line.textStart(), line.textLength());
+    LineNames &names
+        = m_lineNames[(quint64(quint32(block.blockNumber())) << 32) | quint32(line.lineNumber())];
+    if (names.text == key)
+        return names.cells;
+    names.text = key;
+    names.cells.clear();
+    const QFont namesFont = controlnames::font(font());
+    for (qsizetype i = 0; i < symbols.size(); ++i) {
+        const qsizetype at = block.position() + line.textStart() + i;
+        const QChar actual = m_mode == Mode::Log && at < m_text.size() ? m_text[at] : QChar();
+        const QString name = boxtext::nameOf(symbols[i], actual);
+        if (name.isEmpty())
+            continue;
+        const int column = line.textStart() + int(i);
+        const qreal left = line.cursorToX(column);
+        const QSize size(qRound(line.cursorToX(column + 1) - left), qRound(line.height()));
+        names.cells.append(
+            {left, controlnames::picture(name, size, namesFont, palette(), devicePixelRatioF())});
+    }
+    return names.cells;
+}
+
+void TextBox::paintControlNames(const QRect &area)
+{
+    const QString look = font().key() + u'|' + QString::number(palette().cacheKey()) + u'|'
+                         + QString::number(devicePixelRatioF()) + u'|'
+                         + QString::number(viewport()->width());
+    if (look != m_namesLook) {
+        m_namesLook = look;
+        m_lineNames.clear();
+    }
+    if (m_lineNames.size() > 4096) // lines long scrolled away, or a text replaced many times
+        m_lineNames.clear();
     QPainter painter(viewport());
-    const QFont names = controlnames::font(font());
-    const QRect visible = viewport()->rect();
     for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
-        const QRectF area = blockBoundingGeometry(block).translated(contentOffset());
-        if (area.top() > visible.bottom())
+        const QRectF bounds = blockBoundingGeometry(block).translated(contentOffset());
+        if (bounds.top() > area.bottom())
             break;
         const QTextLayout *layout = block.layout();
-        const QString text = block.text();
         for (int l = 0; l < layout->lineCount(); ++l) {
             const QTextLine line = layout->lineAt(l);
-            const qreal top = area.top() + line.y();
-            if (top + line.height() < visible.top() || top > visible.bottom())
+            const qreal top = bounds.top() + line.y();
+            if (top + line.height() < area.top() || top > area.bottom())
                 continue;
-            const int end = line.textStart() + line.textLength();
-            for (int i = line.textStart(); i < end && i < text.size(); ++i) {
-                // A log's symbol for a byte without a glyph is named after the byte itself.
-                const qsizetype at = block.position() + i;
-                const QChar actual
-                    = m_mode == Mode::Log && at < m_text.size() ? m_text[at] : QChar();
-                const QString name = boxtext::nameOf(text[i], actual);
-                if (name.isEmpty())
-                    continue;
-                const qreal left = area.left() + line.cursorToX(i);
-                const qreal right = area.left() + line.cursorToX(i + 1);
-                const QSize size(qRound(right - left), qRound(line.height()));
-                painter.drawPixmap(
-                    QPointF(left, top),
-                    controlnames::picture(name, size, font(), palette(), devicePixelRatioF()));
-            }
+            for (const NamedCell &cell : namesOf(block, line))
+                painter.drawPixmap(QPointF(bounds.left() + cell.left, top), cell.picture);
         }
     }
 }

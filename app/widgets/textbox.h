@@ -1,7 +1,11 @@
 #pragma once
 
+#include "controlnames.h"
 #include "text/boxtext.h"
 
+#include <QHash>
+#include <QList>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QString>
 #include <QTimer>
@@ -43,6 +47,7 @@ protected:
     void inputMethodEvent(QInputMethodEvent *event) override;
     void insertFromMimeData(const QMimeData *source) override;
     void paintEvent(QPaintEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void onContentsChange(int position, int removed, int added);
@@ -50,7 +55,25 @@ private:
     qsizetype roomFor() const;
     void insertModelText(const QString &text);
     void putBack(int cursor);
-    void paintControlNames();
+    void paintControlNames(const QRect &area);
+    void widenLogCells(int from, int to);
+
+    // Where a laid-out line's names go, worked out once per line text: finding a cell's x
+    // shapes the line again, and a log's lines stay as they are while bytes are appended.
+    struct NamedCell
+    {
+        qreal left;
+        QPixmap picture;
+    };
+    struct LineNames
+    {
+        QString text; // the line's symbols, and in a log the characters they stand for
+        QList<NamedCell> cells;
+    };
+    const QList<NamedCell> &namesOf(const QTextBlock &block, const QTextLine &line);
+    QHash<quint64, LineNames> m_lineNames;
+    QString m_namesLook; // what every picture depends on beside its name and size
+    controlnames::CellFormats m_logCells;
 
     Mode m_mode;
     QString m_text;
