@@ -15,13 +15,19 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
 #include <QEvent>
+#include <QFileDialog>
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QStyleOptionButton>
+#include <QToolTip>
 
 #include <array>
 
@@ -131,6 +137,14 @@ void frmPADCOM::createControls()
     Text5->installEventFilter(this);
 }
 
+frmPADCOM::~frmPADCOM()
+{
+    // The record ends with the session's figures; the serial control, which outlives the
+    // record, finishes its frame without telling anyone.
+    stopRecording();
+    disconnect(&MSComm1, nullptr, this, nullptr);
+}
+
 bool frmPADCOM::captionsFit() const
 {
     const auto labels = findChildren<QLabel *>();
@@ -202,6 +216,70 @@ void frmPADCOM::wire()
     connect(&MSComm1, &MSComm::OnComm, this, &frmPADCOM::MSComm1_OnComm);
     connect(&MSComm1, &MSComm::portLost, this, &frmPADCOM::onPortLost);
     connect(&Timer1, &LoopTimer::Timer, this, &frmPADCOM::Timer1_Timer);
+
+    // The session's figures and record hear the line from the serial control itself, at
+    // its clock; the disk is written on a thread of the record's own.
+    connect(&MSComm1, &MSComm::frameOnLine, this,
+            [this](const QByteArray &frame, auto handedAt, auto lastByteOut) {
+                m_figures.frameSent(lastByteOut);
+                m_record.sent(handedAt, frame);
+            });
+    connect(&MSComm1, &MSComm::bytesArrived, this, [this](const QByteArray &bytes, auto at) {
+        m_record.received(at, bytes, m_figures.received(bytes, at));
+    });
+    connect(&m_record, &SessionRecord::failed, this, &frmPADCOM::showNotice);
+    for (TextBox *log : {Text2, Text3}) {
+        log->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(log, &QWidget::customContextMenuRequested, this,
+                [this, log](const QPoint &at) { showLogMenu(log, at); });
+    }
+    Text6->installEventFilter(this);
+    Text7->installEventFilter(this);
+}
+
+void frmPADCOM::showLogMenu(TextBox *log, const QPoint &at)
+{
+    QMenu *menu = log->createStandardContextMenu(at);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addSeparator();
+    QAction *start
+        = menu->addAction(m_record.isRecording() ? tr("Gravando em %1").arg(m_record.path())
+                                                 : tr("Gravar sessão em arquivo…"));
+    start->setEnabled(!m_record.isRecording());
+    connect(start, &QAction::triggered, this, &frmPADCOM::chooseRecordFile);
+    QAction *stop = menu->addAction(tr("Parar gravação"));
+    stop->setEnabled(m_record.isRecording());
+    connect(stop, &QAction::triggered, this, &frmPADCOM::stopRecording);
+    menu->popup(log->viewport()->mapToGlobal(at));
+}
+
+void frmPADCOM::chooseRecordFile()
+{
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("Gravar sessão em arquivo"),
+        QDir::home().filePath(
+            QStringLiteral("padcom-%1.txt")
+                .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")))),
+        tr("Texto (*.txt);;JSON Lines, para scripts (*.jsonl);;Todos os arquivos (*)"));
+    if (!path.isEmpty())
+        startRecording(path);
+}
+
+bool frmPADCOM::startRecording(const QString &path)
+{
+    if (!m_record.start(path, MSComm1.clock())) {
+        showNotice(
+            tr("Não foi possível gravar a sessão em %1: %2.").arg(path, m_record.errorString()));
+        return false;
+    }
+    if (MSComm1.PortOpen())
+        m_record.opened(MSComm1.clock(), MSComm1.CommPort(), MSComm1.deviceName());
+    return true;
+}
+
+void frmPADCOM::stopRecording()
+{
+    m_record.stop(MSComm1.clock(), m_figures);
 }
 
 void frmPADCOM::setCovered(bool covered)
@@ -248,6 +326,12 @@ void frmPADCOM::showNotice(const QString &message)
 
 bool frmPADCOM::eventFilter(QObject *watched, QEvent *event)
 {
+    // The counters tell the session's figures, which the logs' limit never empties.
+    if ((watched == Text6 || watched == Text7) && event->type() == QEvent::ToolTip) {
+        QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(), m_figures.summary(),
+                           static_cast<QWidget *>(watched));
+        return true;
+    }
     if (watched == Text5 && event->type() == QEvent::ToolTip)
         updatePortTip();
     // Enter held in the number box opens once: its repeats would answer the failure's box
@@ -298,6 +382,8 @@ void frmPADCOM::CMDInicializar_Click()
 {
     const portsetup::Outcome outcome = portsetup::open(MSComm1, Text5->text());
     if (outcome.opened) {
+        m_figures.reset();
+        m_record.opened(MSComm1.clock(), MSComm1.CommPort(), MSComm1.deviceName());
         setCovered(false);
         return;
     }
@@ -313,7 +399,11 @@ void frmPADCOM::Command8_Click()
 {
     Timer1.setEnabled(false);
     LoopOn = 0;
+    const bool wasOpen = MSComm1.PortOpen();
     MSComm1.setPortOpen(false);
+    m_figures.lineEnded();
+    if (wasOpen)
+        m_record.closed(MSComm1.clock(), MSComm1.CommPort());
     setCovered(true);
     Text3->setText(QString());
     Text2->setText(QString());
@@ -326,6 +416,8 @@ void frmPADCOM::onPortLost(const QString &device, const QString &reason)
     Timer1.setEnabled(false);
     LoopOn = 0;
     setCovered(true);
+    m_figures.lineEnded();
+    m_record.lost(MSComm1.clock(), MSComm1.CommPort(), reason);
     showNotice(tr("A porta serial %1 (%2) foi fechada: %3.\n"
                   "Verifique o cabo e o dispositivo e use \"Inicia a Porta Serial\" para "
                   "abri-la de novo.")
@@ -408,6 +500,8 @@ void frmPADCOM::Timer1_Timer()
     const qsizetype length = win1252::length(Text1->text());
     if (MSComm1.PortOpen()
         && !sendloop::tickFits(length, MSComm::kOutBufferSize - MSComm1.OutBufferCount())) {
+        m_figures.tickSkipped();
+        m_record.tickSkipped(MSComm1.clock());
         if (!m_skipReported) {
             m_skipReported = true;
             notify(tr("A taxa de %1 ms pede mais do que a linha serial transporta "

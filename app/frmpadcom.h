@@ -1,6 +1,8 @@
 #pragma once
 
 #include "display/looptimer.h"
+#include "record/figures.h"
+#include "record/sessionrecord.h"
 #include "serial/mscomm.h"
 
 #include <QByteArray>
@@ -27,6 +29,7 @@ public:
     static constexpr QSize kClientSize{507, 381};
 
     explicit frmPADCOM(QWidget *parent = nullptr);
+    ~frmPADCOM() override;
 
     // Whether every caption of the window shows whole in its control's fixed size.
     bool captionsFit() const;
@@ -34,6 +37,13 @@ public:
     qint16 loopOn() const { return LoopOn; }
     const MSComm &comm() const { return MSComm1; }
     const LoopTimer &timer() const { return Timer1; }
+    const SessionFigures &figures() const { return m_figures; }
+
+    // Records the session to `path` (JSON Lines for a name ending in .jsonl) until
+    // stopRecording(); says why not, once, when the file cannot be written.
+    bool startRecording(const QString &path);
+    void stopRecording();
+    const SessionRecord &sessionRecord() const { return m_record; }
 
     // Window
     void Command1_Click();
@@ -63,6 +73,8 @@ private:
     void showNotice(const QString &message);
     void onPortLost(const QString &device, const QString &reason);
     void updatePortTip();
+    void showLogMenu(TextBox *log, const QPoint &at);
+    void chooseRecordFile();
     bool eventFilter(QObject *watched, QEvent *event) override;
 
     // The frame and what it covers while the port is closed.
@@ -108,4 +120,7 @@ private:
     QString RxChar;
 
     bool m_skipReported = false;
+    // The keyboard's figures since the port was opened, and the record on disk, if any.
+    SessionFigures m_figures;
+    SessionRecord m_record{this};
 };

@@ -22,6 +22,12 @@ int main(int argc, char *argv[])
                   QStringLiteral("Testa teclados com display de duas linhas pela porta serial: "
                                  "escreve no display, repete o envio e mostra cada byte que o "
                                  "teclado responde."));
+    const QCommandLineOption record(
+        QStringLiteral("record"),
+        QStringLiteral("Grava a sessão neste arquivo desde o início (JSON Lines se terminar em "
+                       ".jsonl)."),
+        QStringLiteral("arquivo"));
+    parser.addOption(record);
     cli::parseOrExit(parser, *app);
     if (textOnly) { // "-h" taken as some option's value: still no window without a display
         cli::print(cli::helpText(parser));
@@ -32,7 +38,10 @@ int main(int argc, char *argv[])
                    true);
         return 1;
     }
+    cli::quitOnSignals(app.get());
     frmPADCOM window;
     window.show();
+    if (parser.isSet(record))
+        window.startRecording(parser.value(record));
     return QCoreApplication::exec();
 }

@@ -229,6 +229,15 @@ def bench_wine():
                                   "wine skipped", "linux skipped"], map(float, m.groups()))))
     return runs
 
+# ---- 6. the session record's cost ----
+def bench_record():
+    out = run(f"{BUILD}/bench/bench_record", "10", str(REPS),
+              env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+    m = re.search(r"record off ([\d.]+) %, on ([\d.]+) %", out)
+    s = re.search(r"stall: record off ([\d.]+) ms, on ([\d.]+) ms", out)
+    return {"cpu off": float(m.group(1)), "cpu on": float(m.group(2)),
+            "stall off": float(s.group(1)), "stall on": float(s.group(2))}
+
 def goals(loop, line, starts, idle):
     rows = []
     def check(what, value, limit, why, lower_is_better=True):
@@ -274,6 +283,7 @@ def main():
         line, per_byte, blocks, floods = data["line"], data["per_byte"], data["blocks"], data["floods"]
         starts, idle, header = data["starts"], data["idle"], data["machine"]
         wine = data.get("wine", [])
+        record = data.get("record")
     else:
         header = machine()
         saved = {"machine": header}
@@ -296,9 +306,12 @@ def main():
         say("==> The Windows build under Wine, beside the Linux build")
         wine = bench_wine()
         keep(wine=wine)
-    write_report(header, loop, line, per_byte, blocks, floods, starts, idle, wine)
+        say("==> The session record, on and off")
+        record = bench_record()
+        keep(record=record)
+    write_report(header, loop, line, per_byte, blocks, floods, starts, idle, wine, record)
 
-def write_report(header, loop, line, per_byte, blocks, floods, starts, idle, wine):
+def write_report(header, loop, line, per_byte, blocks, floods, starts, idle, wine, record=None):
     out = ["# Benchmark results", "", "Written by `bash scripts/bench.sh`; every figure below comes from one run of it.", "", header]
     plot(loop, "bench/loop-phase.svg")
     out += ["## 1. Loop timing at the far end of a pseudo-terminal", "",
@@ -355,6 +368,17 @@ def write_report(header, loop, line, per_byte, blocks, floods, starts, idle, win
                 f"| ticks skipped | {w('wine skipped', '{:.0f}')} | {w('linux skipped', '{:.0f}')} |", ""]
     else:
         out += ["Not measured in this run: no Windows build here (`bash scripts/windows.sh`).", ""]
+    out += ["## 6. The session record", "",
+            "`bench_record`: the far end sends a byte every byte time of the line (960 blocks a "
+            "second, a record line each), rounds with the record off and on alternated; CPU of "
+            "the window's process (median) and the longest event-loop stall (worst round).", ""]
+    if record:
+        out += ["| | record off | record on | on ÷ off |", "|---|---|---|---|",
+                f"| CPU (% of a core) | {record['cpu off']:.1f} | {record['cpu on']:.1f} | "
+                f"{record['cpu on'] / max(record['cpu off'], 1e-3):.2f} |",
+                f"| longest stall (ms) | {record['stall off']:.1f} | {record['stall on']:.1f} | |", ""]
+    else:
+        out += ["Not measured in this run.", ""]
     out += goals(loop, line, starts, idle)
     with open("bench/RESULTS.md", "w") as f:
         f.write("\n".join(out) + "\n")

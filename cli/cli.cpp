@@ -11,6 +11,12 @@
 #include <cstring>
 #ifdef Q_OS_WIN
 #include <windows.h>
+#else
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
 #endif
 
 namespace cli {
@@ -76,6 +82,40 @@ bool displayAtHand(int argc, const char *const *argv)
     Q_UNUSED(argc);
     Q_UNUSED(argv);
     return true;
+#endif
+}
+
+#ifndef Q_OS_WIN
+namespace {
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &c, 1);
+}
+} // namespace
+#endif
+
+void quitOnSignals(QObject *context)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(context);
+#else
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context,
+                     [] { QCoreApplication::quit(); });
+    struct sigaction sa = {};
+    sa.sa_handler = onSignal;
+    ::sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGHUP, &sa, nullptr);
+    // A reader of what we print that goes away must not end us before we put things away.
+    ::signal(SIGPIPE, SIG_IGN);
 #endif
 }
 

@@ -4,6 +4,7 @@
 
 class QCommandLineParser;
 class QCoreApplication;
+class QObject;
 
 // What every PADCOM program says of itself on its command line.
 namespace cli {
@@ -23,6 +24,11 @@ bool displayAtHand(int argc, const char *const *argv);
 // A window program on Windows starts without a console: one started from a console prints
 // there, as a console user expects. Output already redirected to a file or pipe stays so.
 void printToCallersConsole();
+
+// Ctrl+C, SIGTERM and a closed terminal end the event loop instead of the process, so that
+// what a program leaves behind (a published port, a record's figures) is put in order.
+// Nothing on Windows.
+void quitOnSignals(QObject *context);
 
 // Writes text as the console shows it: UTF-16 to a Windows console, UTF-8 elsewhere.
 void print(const QString &text, bool toStandardError = false);

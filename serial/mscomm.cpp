@@ -24,7 +24,11 @@ MSComm::MSComm(std::unique_ptr<PortDevice> device, QObject *parent)
     m_txTimer.setSingleShot(true);
     m_txTimer.setTimerType(Qt::PreciseTimer);
 
-    connect(m_device.get(), &PortDevice::readyRead, this, &MSComm::scheduleEvent);
+    connect(m_device.get(), &PortDevice::readyRead, this, [this] {
+        if (!m_unreadSince)
+            m_unreadSince = now();
+        scheduleEvent();
+    });
     connect(m_device.get(), &PortDevice::failed, this, &MSComm::onDeviceFailed);
     connect(&m_eventTimer, &QTimer::timeout, this, &MSComm::raiseEvent);
     connect(&m_txTimer, &QTimer::timeout, this, &MSComm::pumpTx);
@@ -188,6 +192,7 @@ void MSComm::pumpTx()
             return;
         }
         m_line.handOver(frame.size(), t);
+        emit frameOnLine(frame, t, m_line.idleAt());
     }
 }
 
@@ -221,7 +226,13 @@ QByteArray MSComm::Input()
         return {};
     const qsizetype limit
         = m_inputLen == 0 ? kInBufferSize : std::min<qsizetype>(m_inputLen, kInBufferSize);
-    return m_device->read(limit);
+    const QByteArray bytes = m_device->read(limit);
+    const auto at = m_unreadSince.value_or(now());
+    // What is left came before now, but after these.
+    m_unreadSince = m_device->bytesAvailable() > 0 ? std::optional(now()) : std::nullopt;
+    if (!bytes.isEmpty())
+        emit bytesArrived(bytes, at);
+    return bytes;
 }
 
 void MSComm::scheduleEvent()
@@ -266,6 +277,7 @@ void MSComm::onDeviceFailed(PortDevice::Failure, const QString &reason)
 
 void MSComm::shutDown(PortState next)
 {
+    m_unreadSince.reset();
     m_txTimer.stop();
     m_held.clear();
     m_heldBytes = 0;

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 
 // The program's serial control: owns one port, raises OnComm on the UI thread when bytes
 // wait, hands them out in blocks of at most the receive buffer, and keeps a bounded
@@ -70,11 +71,19 @@ public:
     qsizetype InBufferCount() const;
 
     PortState state() const { return m_state; }
+    // The control's own clock, which the signals below give their times in.
+    std::chrono::nanoseconds clock() const { return now(); }
     QString deviceName() const { return m_deviceName; }
     QString errorString() const { return m_error; }
 
 signals:
     void OnComm();
+    // A frame handed to the system at `handedAt`; by the line clock its last byte leaves
+    // the wire at `lastByteOut`.
+    void frameOnLine(const QByteArray &frame, std::chrono::nanoseconds handedAt,
+                     std::chrono::nanoseconds lastByteOut);
+    // Bytes read by Input(), which began to arrive at `at`.
+    void bytesArrived(const QByteArray &bytes, std::chrono::nanoseconds at);
     // The open port failed under us (device pulled, far end gone); it is closed now.
     // The reason is in the user's language.
     void portLost(const QString &device, const QString &reason);
@@ -111,6 +120,9 @@ private:
 
     QTimer m_eventTimer;
     bool m_inHandler = false;
+    // When the bytes not yet read began to arrive: the device said so before the event
+    // that reads them came round.
+    std::optional<std::chrono::nanoseconds> m_unreadSince;
     bool m_txFullPending = false;
 
     QList<QByteArray> m_held;

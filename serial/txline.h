@@ -40,6 +40,9 @@ public:
         return at > now ? at - now : nanoseconds{0};
     }
 
+    // When the last byte handed over leaves the wire, by this clock.
+    nanoseconds idleAt() const { return m_idleAt; }
+
     void reset() { m_idleAt = nanoseconds{0}; }
 
 private:

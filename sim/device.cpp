@@ -82,7 +82,9 @@ QByteArray LcdDevice::feed(QByteArrayView bytes, nanoseconds now)
                 replies += refuse(); // a stray byte outside any frame
             break;
         case State::Command:
-            if (b == uchar(protocol::Command::Clear)) {
+            if (refusedByFault()) {
+                replies += refuse();
+            } else if (b == uchar(protocol::Command::Clear)) {
                 clear();
                 replies += accept();
             } else if ((b & kSetAddress) && validAddress(b & ~kSetAddress)) {
@@ -95,13 +97,17 @@ QByteArray LcdDevice::feed(QByteArrayView bytes, nanoseconds now)
         case State::Length:
             m_expected = b;
             if (m_expected == 0)
-                replies += accept();
+                replies += refusedByFault() ? refuse() : accept();
             else
                 m_state = State::Text;
             break;
         case State::Text:
             // The text is shown only once the frame is whole: a refused frame shows nothing.
             if (m_frame.size() == protocol::kTextHeaderBytes + m_expected) {
+                if (refusedByFault()) {
+                    replies += refuse();
+                    break;
+                }
                 for (const char t : m_frame.sliced(protocol::kTextHeaderBytes))
                     put(t);
                 replies += accept();
@@ -149,7 +155,23 @@ void VirtualKeyboard::receive(QByteArrayView bytes)
     // Had the line stopped for a gap, the timer would have found it empty and refused the
     // frame already; a read that comes later than that only came late.
     m_device.heard(at);
-    finish(m_device.feed(bytes, at), before);
+    if (m_replyDelay <= std::chrono::milliseconds{0}) {
+        finish(m_device.feed(bytes, at), before);
+        return;
+    }
+    // A late keyboard answers a frame a while after its last byte came off the line. A
+    // paced reader may take a few bytes ahead of the line: each byte's time is the line's.
+    for (const char b : bytes) {
+        m_lineAt = std::max(m_lineAt, at - m_byteTime) + m_byteTime;
+        const QByteArray replies = m_device.feed(QByteArrayView(&b, 1), at);
+        if (replies.isEmpty())
+            continue;
+        const auto wait = m_lineAt + m_replyDelay - at;
+        QTimer::singleShot(std::max(std::chrono::ceil<std::chrono::milliseconds>(wait),
+                                    std::chrono::milliseconds{0}),
+                           Qt::PreciseTimer, this, [this, replies] { emit reply(replies); });
+    }
+    finish(QByteArray(), before);
 }
 
 void VirtualKeyboard::expire()

@@ -37,6 +37,9 @@ public:
 
     LcdDevice() { clear(); }
 
+    // A fault to show: every n-th frame is refused (15) whatever it holds; 0: none.
+    void setRefuseEvery(int n) { m_refuseEvery = n; }
+
     // Bytes from the line; returns the replies, in order.
     QByteArray feed(QByteArrayView bytes, nanoseconds now);
     // Refuses a frame left incomplete for longer than the gap.
@@ -76,8 +79,15 @@ private:
     qsizetype m_expected = 0;
     nanoseconds m_lastByte{0};
 
+    // Whether the frame now complete is the one the fault refuses.
+    bool refusedByFault() const
+    {
+        return m_refuseEvery > 0 && (m_accepted + m_refused + 1) % m_refuseEvery == 0;
+    }
+
     int m_accepted = 0;
     int m_refused = 0;
+    int m_refuseEvery = 0;
     quint64 m_changes = 0;
     QList<Frame> m_history;
 };
@@ -98,6 +108,15 @@ public:
     void receive(QByteArrayView bytes);
     // Tells whether bytes wait on the line, not yet read; without it, none ever do.
     void setBytesWaiting(std::function<bool()> probe) { m_bytesWaiting = std::move(probe); }
+    // Faults to show: replies sent this long after the frame's last byte came off the
+    // line (a byte every `byteTime`, 0 for a reader that takes bytes as the line gives them),
+    // and every n-th frame refused.
+    void setReplyDelay(std::chrono::milliseconds delay, LcdDevice::nanoseconds byteTime = {})
+    {
+        m_replyDelay = delay;
+        m_byteTime = byteTime;
+    }
+    void setRefuseEvery(int n) { m_device.setRefuseEvery(n); }
 
 signals:
     void reply(const QByteArray &bytes);
@@ -112,4 +131,7 @@ private:
     QElapsedTimer m_clock;
     QTimer m_gapTimer;
     std::function<bool()> m_bytesWaiting;
+    std::chrono::milliseconds m_replyDelay{0};
+    LcdDevice::nanoseconds m_byteTime{0};
+    LcdDevice::nanoseconds m_lineAt{0}; // when the last byte read came off the line
 };

@@ -24,8 +24,6 @@
 #include <memory>
 #include <optional>
 #ifndef Q_OS_WIN
-#include <csignal>
-#include <sys/socket.h>
 #include <unistd.h>
 #endif
 
@@ -37,6 +35,8 @@ struct Options
     int number = 0; // the port number to publish as; 0 takes the first free one
     bool paced = true;
     bool headless = false;
+    int replyDelayMs = 0;
+    int refuseEvery = 0;
 };
 
 // Where the keyboard plays: its device, how its keys reach the line, and what to call it.
@@ -76,13 +76,35 @@ std::optional<Options> parseOptions(const QCoreApplication &app)
         QStringLiteral("Lê sem o limite de %1 bytes/s de uma linha a %2 baud.")
             .arg(line.bytesPerSecond())
             .arg(line.baudRate));
-    cli.addOptions({port, device, headless, fast});
+    const QCommandLineOption delay(
+        QStringLiteral("reply-delay"),
+        QStringLiteral("Responde cada quadro MS milissegundos depois de recebê-lo (padrão: 0)."),
+        QStringLiteral("MS"));
+    const QCommandLineOption refuse(
+        QStringLiteral("refuse-every"),
+        QStringLiteral("Recusa (15) um quadro a cada N, seja ele qual for."), QStringLiteral("N"));
+    cli.addOptions({port, device, headless, fast, delay, refuse});
     cli::parseOrExit(cli, app);
 
     Options o;
     o.device = cli.value(device);
     o.paced = !cli.isSet(fast);
     o.headless = cli.isSet(headless);
+    // A fault's number: whole, from `least` to 65535.
+    const auto fault = [&](const QCommandLineOption &option, int least, int &into) {
+        if (!cli.isSet(option))
+            return true;
+        const auto n = numbers::parse(cli.value(option), 65535);
+        if (!n || *n < least) {
+            err() << "padsim: valor inválido para --" << option.names().constFirst() << ": "
+                  << cli.value(option) << Qt::endl;
+            return false;
+        }
+        into = *n;
+        return true;
+    };
+    if (!fault(delay, 0, o.replyDelayMs) || !fault(refuse, 1, o.refuseEvery))
+        return std::nullopt;
     if (cli.isSet(port)) {
         const auto number = numbers::parse(cli.value(port), ports::kMaxPortNumber);
         if (!number || *number < 1) {
@@ -126,32 +148,6 @@ std::optional<Stage> playOnPty(const Options &o, PtySimulator &sim)
                  announcement::text(QString::number(sim.number()))};
 }
 
-int g_signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char c = 1;
-    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &c, 1);
-}
-
-// Ctrl+C, SIGTERM and a closed terminal end the event loop, so the link is removed.
-void quitOnSignals(QObject *context)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
-        return;
-    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, context);
-    QObject::connect(notifier, &QSocketNotifier::activated, context,
-                     [] { QCoreApplication::quit(); });
-    struct sigaction sa = {};
-    sa.sa_handler = onSignal;
-    ::sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
-    ::sigaction(SIGHUP, &sa, nullptr);
-    // A reader of the printed display that goes away must not end us before the link goes.
-    ::signal(SIGPIPE, SIG_IGN);
-}
 #endif
 
 QString displayText(const LcdDevice &d)
@@ -249,9 +245,13 @@ int main(int argc, char *argv[])
     }
     if (!stage)
         return 1;
-#ifndef Q_OS_WIN
-    quitOnSignals(app.get());
-#endif
+    // A paced pseudo-terminal is read a little ahead of the line it stands for.
+    const bool ptyPaced = options->device.isEmpty() && options->paced;
+    stage->keyboard->setReplyDelay(std::chrono::milliseconds(options->replyDelayMs),
+                                   ptyPaced ? LineSettings().byteTime()
+                                            : LcdDevice::nanoseconds{0});
+    stage->keyboard->setRefuseEvery(options->refuseEvery);
+    cli::quitOnSignals(app.get());
     QTextStream(stdout) << stage->portText << Qt::endl;
     return options->headless ? runHeadless(*stage) : runWindow(*stage);
 }
