@@ -49,7 +49,6 @@ template<typename W> W *place(W *widget, const char *name, QRect geometry)
     return widget;
 }
 
-const QString kDisplaySample = QStringLiteral(" TEXTE DO DISPLAY TECLADO RM 62 VORLAN ");
 const QString kEightyDigits = QStringLiteral(
     "01234567890123456789012345678901234567890123456789012345678901234567890123456789");
 constexpr int kDisplayTextMax = 80;
@@ -112,7 +111,7 @@ void frmPADCOM::createControls()
     Text1 = box("Text1", TextBox::Mode::Lines, twips(120, 3930, 3735, 495));
     Text1->setMaxLength(kDisplayTextMax);
     Text1->setCodePageOnly(true);
-    Text1->setText(kDisplaySample);
+    Text1->setText(sendloop::kInitialText);
     Command3 = button("Command3", tr("Escrever no display"), twips(120, 4740, 2385, 735));
     Command1 = button("Command1", tr("Limpar"), twips(4500, 3930, 1455, 375));
     Label7 = label("Label7", tr("Erro"), twips(6360, 3750, 285, 195));

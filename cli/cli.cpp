@@ -99,14 +99,24 @@ void onSignal(int)
 
 void quitOnSignals(QObject *context)
 {
+    onSignals(context, [] { QCoreApplication::quit(); });
+}
+
+void onSignals(QObject *context, std::function<void()> handler)
+{
 #ifdef Q_OS_WIN
     Q_UNUSED(context);
+    Q_UNUSED(handler);
 #else
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
         return;
     auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, context);
-    QObject::connect(notifier, &QSocketNotifier::activated, context,
-                     [] { QCoreApplication::quit(); });
+    QObject::connect(
+        notifier, &QSocketNotifier::activated, context, [handler = std::move(handler)] {
+            char drained[16];
+            [[maybe_unused]] const auto n = ::read(g_signalPipe[0], drained, sizeof drained);
+            handler();
+        });
     struct sigaction sa = {};
     sa.sa_handler = onSignal;
     ::sigemptyset(&sa.sa_mask);

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QCommandLineParser;
 class QCoreApplication;
 class QObject;
@@ -29,6 +31,8 @@ void printToCallersConsole();
 // what a program leaves behind (a published port, a record's figures) is put in order.
 // Nothing on Windows.
 void quitOnSignals(QObject *context);
+// The same signals call `handler` instead, on the event loop.
+void onSignals(QObject *context, std::function<void()> handler);
 
 // Writes text as the console shows it: UTF-16 to a Windows console, UTF-8 elsewhere.
 void print(const QString &text, bool toStandardError = false);

@@ -6,6 +6,9 @@
 
 namespace sendloop {
 
+// The display text the window starts with, and an unattended test sends unless told.
+inline const QString kInitialText = QStringLiteral(" TEXTE DO DISPLAY TECLADO RM 62 VORLAN ");
+
 // Fills an empty display text when the loop starts: 78 characters, two blanks in the middle.
 inline const QString kTestText = QStringLiteral(
     "8-8-8= Teste 8-8-8= Teste 8-8-8= Teste  8-8-8= Teste 8-8-8= Teste 8-8-8= Teste");

@@ -155,21 +155,30 @@ void VirtualKeyboard::receive(QByteArrayView bytes)
     // Had the line stopped for a gap, the timer would have found it empty and refused the
     // frame already; a read that comes later than that only came late.
     m_device.heard(at);
-    if (m_replyDelay <= std::chrono::milliseconds{0}) {
+    if (m_replyDelay <= std::chrono::milliseconds{0} && m_byteTime <= LcdDevice::nanoseconds{0}) {
         finish(m_device.feed(bytes, at), before);
         return;
     }
-    // A late keyboard answers a frame a while after its last byte came off the line. A
-    // paced reader may take a few bytes ahead of the line: each byte's time is the line's.
+    // A keyboard answers a frame once its last byte came off the line, late ones a while
+    // after. A paced reader may take a few bytes ahead of the line: each byte's time is the
+    // line's.
     for (const char b : bytes) {
         m_lineAt = std::max(m_lineAt, at - m_byteTime) + m_byteTime;
         const QByteArray replies = m_device.feed(QByteArrayView(&b, 1), at);
         if (replies.isEmpty())
             continue;
         const auto wait = m_lineAt + m_replyDelay - at;
+        if (wait <= LcdDevice::nanoseconds{0} && m_pendingReplies == 0) {
+            emit reply(replies);
+            continue;
+        }
+        ++m_pendingReplies; // a reply due now still goes after those waiting
         QTimer::singleShot(std::max(std::chrono::ceil<std::chrono::milliseconds>(wait),
                                     std::chrono::milliseconds{0}),
-                           Qt::PreciseTimer, this, [this, replies] { emit reply(replies); });
+                           Qt::PreciseTimer, this, [this, replies] {
+                               --m_pendingReplies;
+                               emit reply(replies);
+                           });
     }
     finish(QByteArray(), before);
 }

@@ -108,14 +108,13 @@ public:
     void receive(QByteArrayView bytes);
     // Tells whether bytes wait on the line, not yet read; without it, none ever do.
     void setBytesWaiting(std::function<bool()> probe) { m_bytesWaiting = std::move(probe); }
-    // Faults to show: replies sent this long after the frame's last byte came off the
-    // line (a byte every `byteTime`, 0 for a reader that takes bytes as the line gives them),
+    // A reader that may take bytes ahead of the line they stand for (a paced pseudo-terminal)
+    // tells the line's byte time: no reply leaves before its frame's last byte would have
+    // come off that line, as none can from a real keyboard. 0: bytes come as the line gives.
+    void setLineByteTime(LcdDevice::nanoseconds byteTime) { m_byteTime = byteTime; }
+    // Faults to show: replies sent this long after the frame's last byte came off the line,
     // and every n-th frame refused.
-    void setReplyDelay(std::chrono::milliseconds delay, LcdDevice::nanoseconds byteTime = {})
-    {
-        m_replyDelay = delay;
-        m_byteTime = byteTime;
-    }
+    void setReplyDelay(std::chrono::milliseconds delay) { m_replyDelay = delay; }
     void setRefuseEvery(int n) { m_device.setRefuseEvery(n); }
 
 signals:
@@ -134,4 +133,5 @@ private:
     std::chrono::milliseconds m_replyDelay{0};
     LcdDevice::nanoseconds m_byteTime{0};
     LcdDevice::nanoseconds m_lineAt{0}; // when the last byte read came off the line
+    int m_pendingReplies = 0;
 };

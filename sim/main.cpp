@@ -245,11 +245,7 @@ int main(int argc, char *argv[])
     }
     if (!stage)
         return 1;
-    // A paced pseudo-terminal is read a little ahead of the line it stands for.
-    const bool ptyPaced = options->device.isEmpty() && options->paced;
-    stage->keyboard->setReplyDelay(std::chrono::milliseconds(options->replyDelayMs),
-                                   ptyPaced ? LineSettings().byteTime()
-                                            : LcdDevice::nanoseconds{0});
+    stage->keyboard->setReplyDelay(std::chrono::milliseconds(options->replyDelayMs));
     stage->keyboard->setRefuseEvery(options->refuseEvery);
     cli::quitOnSignals(app.get());
     QTextStream(stdout) << stage->portText << Qt::endl;

@@ -18,6 +18,7 @@ bool PtySimulator::start(int number, bool paced)
     }
     m_line.makeRaw();
     m_line.setReadRate(paced ? LineSettings().bytesPerSecond() : 0.0);
+    m_keyboard.setLineByteTime(paced ? LineSettings().byteTime() : LcdDevice::nanoseconds{0});
     if (!m_publisher.publish(m_line.slavePath(), number)) {
         m_error = m_publisher.errorString();
         return false;

@@ -341,7 +341,7 @@ void TestEndToEnd::sessionRecord()
     QFETCH(int, replyDelayMs);
     QFETCH(int, refuseEvery);
     const auto byteTime = LineSettings().byteTime();
-    m_sim->keyboard().setReplyDelay(std::chrono::milliseconds(replyDelayMs), byteTime);
+    m_sim->keyboard().setReplyDelay(std::chrono::milliseconds(replyDelayMs));
     m_sim->keyboard().setRefuseEvery(refuseEvery);
     QByteArray replied;
     connect(&m_sim->keyboard(), &VirtualKeyboard::reply, this,

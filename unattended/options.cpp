@@ -1,0 +1,97 @@
+#include "options.h"
+
+#include "display/sendloop.h"
+#include "text/number.h"
+#include "text/win1252.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("padtest", text);
+}
+
+struct Number
+{
+    const char *name;
+    const char *value;
+    const char *help;
+    int least;
+    int most;
+    int TestOptions::*field;
+};
+
+const Number kNumbers[] = {
+    {"frames", "K", "Envia K quadros de texto (padrão: 100).", 1, 1'000'000'000,
+     &TestOptions::frames},
+    {"seconds", "S", "Envia durante S segundos, em vez de K quadros.", 1, 1'000'000,
+     &TestOptions::seconds},
+    {"rate", "MS", "Um quadro a cada MS milissegundos, de 1 a 65535 (padrão: 100).", 1,
+     sendloop::kMaxRate, &TestOptions::rateMs},
+    {"wrong-every", "N",
+     "Envia um quadro a cada N com o tamanho errado, que o teclado deve recusar.", 1, 1'000'000'000,
+     &TestOptions::wrongEvery},
+    {"max-latency", "MS", "Falha se uma resposta vier mais de MS milissegundos depois do quadro.",
+     0, 1'000'000, &TestOptions::maxLatencyMs},
+};
+
+} // namespace
+
+void addTestOptions(QCommandLineParser &parser)
+{
+    parser.addPositionalArgument(QStringLiteral("porta"),
+                                 tr("O número da porta, como na janela (no Windows, 5 é COM5)."));
+    parser.addOption({QStringLiteral("text"),
+                      tr("O texto do display (padrão: o texto inicial da janela)."),
+                      QStringLiteral("texto")});
+    for (const Number &n : kNumbers)
+        parser.addOption({QString::fromLatin1(n.name), tr(n.help), QString::fromLatin1(n.value)});
+    parser.addOption({QStringLiteral("json"), tr("Grava os números e o veredito em JSON."),
+                      QStringLiteral("arquivo")});
+    parser.addOption({QStringLiteral("junit"),
+                      tr("Grava um relatório JUnit, um caso por verificação."),
+                      QStringLiteral("arquivo")});
+    parser.addOption(
+        {QStringLiteral("record"),
+         tr("Grava a sessão, no formato da janela (JSON Lines se terminar em .jsonl)."),
+         QStringLiteral("arquivo")});
+}
+
+ParsedOptions readTestOptions(const QCommandLineParser &parser)
+{
+    TestOptions o;
+    const QStringList ports = parser.positionalArguments();
+    if (ports.isEmpty())
+        return {std::nullopt, tr("falta o número da porta")};
+    if (ports.size() > 1)
+        return {std::nullopt, tr("uma porta só: \"%1\" sobra").arg(ports[1])};
+    o.port = ports[0];
+    o.text = parser.isSet(QStringLiteral("text")) ? parser.value(QStringLiteral("text"))
+                                                  : sendloop::kInitialText;
+    for (const Number &n : kNumbers) {
+        const QString name = QString::fromLatin1(n.name);
+        if (!parser.isSet(name))
+            continue;
+        const auto v = numbers::parse(parser.value(name), n.most);
+        if (!v || *v < n.least)
+            return {std::nullopt, tr("--%1 pede um número inteiro de %2 a %3, não \"%4\"")
+                                      .arg(name, QString::number(n.least), QString::number(n.most),
+                                           parser.value(name))};
+        o.*n.field = *v;
+    }
+    if (o.frames > 0 && o.seconds > 0)
+        return {std::nullopt, tr("--frames ou --seconds, não os dois")};
+    if (o.frames == 0 && o.seconds == 0)
+        o.frames = 100;
+    if (win1252::fitToCodePage(o.text) != o.text)
+        return {std::nullopt, tr("o texto tem caracteres que a linha não leva")};
+    if (win1252::length(o.text) > 80)
+        return {std::nullopt, tr("o texto tem mais de 80 caracteres")};
+    o.json = parser.value(QStringLiteral("json"));
+    o.junit = parser.value(QStringLiteral("junit"));
+    o.record = parser.value(QStringLiteral("record"));
+    return {o, {}};
+}
