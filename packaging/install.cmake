@@ -3,7 +3,7 @@
 include(GNUInstallDirs)
 set(packaging ${CMAKE_CURRENT_SOURCE_DIR}/packaging)
 
-install(TARGETS padcom padsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS padcom padsim padtest RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${packaging}/linux/padcom.desktop ${packaging}/linux/padsim.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 foreach(size 16 24 32 48 64 128 256)
@@ -29,8 +29,9 @@ find_program(HELP2MAN help2man)
 if(HELP2MAN)
   set(padcom_summary "test keyboards with a two-line display over a serial port")
   set(padsim_summary "a virtual display keyboard on a pseudo-terminal, for padcom")
+  set(padtest_summary "test a display keyboard unattended, with an exit code")
   set(pages "")
-  foreach(program padcom padsim)
+  foreach(program padcom padsim padtest)
     add_custom_command(OUTPUT ${program}.1.gz
       COMMAND ${CMAKE_COMMAND} -E env PATH=$<TARGET_FILE_DIR:${program}>:$ENV{PATH}
               ${HELP2MAN} --no-info --locale=C.UTF-8 --section=1 --name=${${program}_summary}
@@ -56,7 +57,8 @@ attached to a serial port, clears it and moves its cursor, sends the text
 again and again at a chosen rate, and shows every byte the keyboard sends
 back, as a character and as a hex code, with refusals and stray bytes
 counted. The package also holds padsim, a virtual keyboard that plays the
-device on a pseudo-terminal, for use without the hardware.")
+device on a pseudo-terminal, for use without the hardware, and padtest, the
+same checks unattended with an exit code, for production benches and CI.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

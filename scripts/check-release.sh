@@ -22,6 +22,7 @@ else
   same "the package's files" "$(sort <<LIST
 ./usr/bin/padcom
 ./usr/bin/padsim
+./usr/bin/padtest
 ./usr/share/applications/padcom.desktop
 ./usr/share/applications/padsim.desktop
 ./usr/share/doc/padcom/THIRD-PARTY-NOTICES.txt
@@ -31,6 +32,7 @@ $icons
 ./usr/share/icons/hicolor/scalable/apps/padcom.svg
 ./usr/share/man/man1/padcom.1.gz
 ./usr/share/man/man1/padsim.1.gz
+./usr/share/man/man1/padtest.1.gz
 LIST
 )" "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)"
   depends=$(dpkg-deb -f "$deb" Depends)
@@ -42,7 +44,7 @@ LIST
     || fail "lintian: $(grep -v 'root privileges' "$work/lintian")"
   dpkg-deb -x "$deb" "$work/deb"
   out=$(desktop-file-validate "$work"/deb/usr/share/applications/*.desktop 2>&1) || fail "desktop-file-validate: $out"
-  for program in padcom padsim; do
+  for program in padcom padsim padtest; do
     name=$program
     [ "$program" = padcom ] && name=PADCOM
     same "$program --version, no display" "$name $version" \
@@ -71,10 +73,11 @@ $top/licenses/GPL-3.0.txt
 $top/licenses/LGPL-3.0.txt
 $top/padcom.exe
 $top/padsim.exe
+$top/padtest.exe
 LIST
 )" "$(unzip -Z1 "$zip" | sort)"
   unzip -q "$zip" -d "$work/zip"
-  for exe in padcom padsim; do
+  for exe in padcom padsim padtest; do
     file "$work/zip/$top/$exe.exe" | grep -q 'PE32+ executable (.*) x86-64' \
       || fail "$exe.exe is not a 64-bit Windows program"
     foreign=$(x86_64-w64-mingw32-objdump -p "$work/zip/$top/$exe.exe" 2>/dev/null \

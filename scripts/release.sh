@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes what users install, in dist/:
 #   padcom_<version>_amd64.deb           the Debian package (Debian 12 and newer)
-#   padcom-<version>-windows-x64.zip     padcom.exe, padsim.exe, licences, LEIA-ME.txt
+#   padcom-<version>-windows-x64.zip     padcom.exe, padsim.exe, padtest.exe, licences,
+#                                        LEIA-ME.txt
 #                                        (where the Qt for Windows is at hand, as in windows.sh)
 #   padcom-<version>-source.tar.gz       the source of this very commit, which the LGPL asks for
 #   SHA256SUMS
@@ -42,7 +43,7 @@ windows_text() { # windows_text <from> <to>
 zip_windows() {
   local name=padcom-$version-windows-x64 stage=build-release/zip
   rm -rf "$stage" && mkdir -p "$stage/$name/licenses"
-  cp dist/padcom.exe dist/padsim.exe "$stage/$name/"
+  cp dist/padcom.exe dist/padsim.exe dist/padtest.exe "$stage/$name/"
   windows_text LICENSE "$stage/$name/LICENSE.txt"
   windows_text THIRD-PARTY-NOTICES.txt "$stage/$name/THIRD-PARTY-NOTICES.txt"
   windows_text /usr/share/common-licenses/LGPL-3 "$stage/$name/licenses/LGPL-3.0.txt"

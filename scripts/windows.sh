@@ -46,7 +46,9 @@ build() {
   cmake --build build-win --parallel "$(nproc)" >>build-win.log 2>&1 || { cat build-win.log >&2; return 1; }
   mkdir -p dist
   x86_64-w64-mingw32-strip -o dist/padcom.exe build-win/padcom.exe
-  [ ! -f build-win/padsim.exe ] || x86_64-w64-mingw32-strip -o dist/padsim.exe build-win/padsim.exe
+  for program in padsim padtest; do
+    [ ! -f "build-win/$program.exe" ] || x86_64-w64-mingw32-strip -o "dist/$program.exe" "build-win/$program.exe"
+  done
   # One file: nothing but Windows' own DLLs may be imported.
   local foreign
   foreign=$(x86_64-w64-mingw32-objdump -p dist/padcom.exe | sed -n 's/.*DLL Name: //p' \
