@@ -81,6 +81,24 @@ QString textLine(const Event &e)
     return {};
 }
 
+QJsonObject figuresJson(const SessionFigures &f)
+{
+    QJsonObject o{{QStringLiteral("frames_sent"), f.framesSent()},
+                  {QStringLiteral("accepted"), f.accepted()},
+                  {QStringLiteral("refused"), f.refused()},
+                  {QStringLiteral("other_bytes"), f.otherBytes()},
+                  {QStringLiteral("ticks_skipped"), f.ticksSkipped()},
+                  {QStringLiteral("replies"), f.latency().count()}};
+    if (f.latency().count() > 0) {
+        o[QStringLiteral("latency_us")]
+            = QJsonObject{{QStringLiteral("p50"), qint64(f.latency().quantile(0.50)->count())},
+                          {QStringLiteral("p95"), qint64(f.latency().quantile(0.95)->count())},
+                          {QStringLiteral("p99"), qint64(f.latency().quantile(0.99)->count())},
+                          {QStringLiteral("max"), qint64(f.latency().max()->count())}};
+    }
+    return o;
+}
+
 QByteArray jsonLine(const Event &e)
 {
     QJsonObject o{{QStringLiteral("t_us"), qint64(e.at.count())}};
@@ -124,21 +142,10 @@ QByteArray jsonLine(const Event &e)
         break;
     }
     case Event::Kind::Figures: {
-        const SessionFigures &f = *e.figures;
+        const QJsonObject figures = figuresJson(*e.figures);
+        for (auto it = figures.begin(); it != figures.end(); ++it)
+            o.insert(it.key(), it.value());
         o[QStringLiteral("event")] = QStringLiteral("figures");
-        o[QStringLiteral("frames_sent")] = f.framesSent();
-        o[QStringLiteral("accepted")] = f.accepted();
-        o[QStringLiteral("refused")] = f.refused();
-        o[QStringLiteral("other_bytes")] = f.otherBytes();
-        o[QStringLiteral("ticks_skipped")] = f.ticksSkipped();
-        o[QStringLiteral("replies")] = f.latency().count();
-        if (f.latency().count() > 0) {
-            o[QStringLiteral("latency_us")]
-                = QJsonObject{{QStringLiteral("p50"), qint64(f.latency().quantile(0.50)->count())},
-                              {QStringLiteral("p95"), qint64(f.latency().quantile(0.95)->count())},
-                              {QStringLiteral("p99"), qint64(f.latency().quantile(0.99)->count())},
-                              {QStringLiteral("max"), qint64(f.latency().max()->count())}};
-        }
         break;
     }
     }

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -37,6 +38,8 @@ QString shownText(QByteArrayView bytes);
 QString textLine(const Event &event);
 // The same event as one JSON object, for scripts.
 QByteArray jsonLine(const Event &event);
+// The session's figures as the JSON of a record and of padtest's report give them.
+QJsonObject figuresJson(const SessionFigures &figures);
 
 } // namespace record
 

@@ -75,30 +75,15 @@ QString summary(const KeyboardTest &test)
 
 QByteArray json(const KeyboardTest &test)
 {
-    const SessionFigures &f = test.figures();
-    QJsonObject o{
-        {QStringLiteral("verdict"),
-         test.verdict() == KeyboardTest::Verdict::Pass         ? QStringLiteral("pass")
-         : test.verdict() == KeyboardTest::Verdict::PortFailed ? QStringLiteral("port")
-                                                               : QStringLiteral("fail")},
-        {QStringLiteral("reason"), test.reason()},
-        {QStringLiteral("exit_code"), exitCode(test)},
-        {QStringLiteral("frames_sent"), f.framesSent()},
-        {QStringLiteral("text_frames"), test.textFrames()},
-        {QStringLiteral("wrong_frames"), test.wrongFrames()},
-        {QStringLiteral("accepted"), f.accepted()},
-        {QStringLiteral("refused"), f.refused()},
-        {QStringLiteral("other_bytes"), f.otherBytes()},
-        {QStringLiteral("ticks_skipped"), f.ticksSkipped()},
-        {QStringLiteral("replies"), f.latency().count()},
-    };
-    if (f.latency().count() > 0) {
-        o[QStringLiteral("latency_us")]
-            = QJsonObject{{QStringLiteral("p50"), qint64(f.latency().quantile(0.50)->count())},
-                          {QStringLiteral("p95"), qint64(f.latency().quantile(0.95)->count())},
-                          {QStringLiteral("p99"), qint64(f.latency().quantile(0.99)->count())},
-                          {QStringLiteral("max"), qint64(f.latency().max()->count())}};
-    }
+    QJsonObject o = record::figuresJson(test.figures());
+    o[QStringLiteral("verdict")]
+        = test.verdict() == KeyboardTest::Verdict::Pass         ? QStringLiteral("pass")
+          : test.verdict() == KeyboardTest::Verdict::PortFailed ? QStringLiteral("port")
+                                                                : QStringLiteral("fail");
+    o[QStringLiteral("reason")] = test.reason();
+    o[QStringLiteral("exit_code")] = exitCode(test);
+    o[QStringLiteral("text_frames")] = test.textFrames();
+    o[QStringLiteral("wrong_frames")] = test.wrongFrames();
     QJsonArray checks;
     for (const KeyboardTest::Check &c : test.checks()) {
         checks.append(QJsonObject{{QStringLiteral("name"), c.name},
