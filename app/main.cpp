@@ -1,4 +1,5 @@
 #include "frmpadcom.h"
+#include "widgets/qttexts.h"
 
 #include "cli/cli.h"
 #include "serial/portmap.h"
@@ -39,6 +40,8 @@ int main(int argc, char *argv[])
         return 1;
     }
     cli::quitOnSignals(app.get());
+    QtTexts qtTexts;
+    QCoreApplication::installTranslator(&qtTexts);
     frmPADCOM window;
     window.show();
     if (parser.isSet(record))

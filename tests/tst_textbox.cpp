@@ -1,10 +1,12 @@
 #include "app/widgets/controlnames.h"
+#include "app/widgets/qttexts.h"
 #include "app/widgets/textbox.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTest>
@@ -24,6 +26,7 @@ class TestTextBox : public QObject
     Q_OBJECT
 
 private slots:
+    void menuSpeaksPortuguese();
     void readsBackExactly_data();
     void readsBackExactly();
     void logShowsControlCharacters();
@@ -289,6 +292,21 @@ void TestTextBox::onlyWhatTheLineCarries()
     pasted.insertFromMimeData(&mime);
     QCOMPARE(pasted.text(), QStringLiteral("?????? e? ? º"));
     QCOMPARE(pasted.document()->toRawText(), pasted.text());
+}
+
+void TestTextBox::menuSpeaksPortuguese()
+{
+    // Qt's own menu for a text box, in the window's language.
+    QtTexts texts;
+    QCoreApplication::installTranslator(&texts);
+    TextBox box(TextBox::Mode::Log);
+    const std::unique_ptr<QMenu> menu(box.createStandardContextMenu());
+    QStringList shown;
+    for (const QAction *a : menu->actions())
+        shown << a->text().section(u'\t', 0, 0);
+    QCoreApplication::removeTranslator(&texts);
+    QCOMPARE(shown.filter(QStringLiteral("&Copiar")).size(), 1);
+    QCOMPARE(shown.filter(QStringLiteral("Selecionar tudo")).size(), 1);
 }
 
 QTEST_MAIN(TestTextBox)
