@@ -26,6 +26,8 @@ say padcom --version
 in_root padcom --version
 say padsim --version
 in_root padsim --version
+say padtest --version
+in_root padtest --version
 say "desktop entry: $(grep ^Exec= "$root/usr/share/applications/padcom.desktop")"
 in_root sh -c 'command -v "$(sed -n "s/^Exec=//p" /usr/share/applications/padcom.desktop)"'
 say padcom, no display
