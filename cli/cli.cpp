@@ -3,8 +3,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QHash>
-#include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,33 +18,6 @@
 #endif
 
 namespace cli {
-
-namespace {
-
-// The command line answers in the user's language, as the windows do. Qt's parser has
-// these few texts of its own; no catalogue of Qt's translations ships with a static build.
-class ParserTexts : public QTranslator
-{
-public:
-    QString translate(const char *context, const char *source, const char *, int) const override
-    {
-        if (qstrcmp(context, "QCommandLineParser") != 0)
-            return {};
-        static const QHash<QByteArray, QString> texts = {
-            {"Usage: %1", QStringLiteral("Uso: %1")},
-            {"Options:", QStringLiteral("Opções:")},
-            {"Arguments:", QStringLiteral("Argumentos:")},
-            {"[options]", QStringLiteral("[opções]")},
-            {"Unknown option '%1'.", QStringLiteral("Opção desconhecida: '%1'.")},
-            {"Unknown options: %1.", QStringLiteral("Opções desconhecidas: %1.")},
-            {"Missing value after '%1'.", QStringLiteral("Falta um valor depois de '%1'.")},
-            {"Unexpected value after '%1'.", QStringLiteral("Valor inesperado depois de '%1'.")},
-        };
-        return texts.value(QByteArray(source));
-    }
-};
-
-} // namespace
 
 QString version()
 {
@@ -168,7 +139,19 @@ const QString kVersion = QStringLiteral("version");
 
 void describe(QCommandLineParser &parser, const QString &program, const QString &description)
 {
-    static ParserTexts texts;
+    // The command line answers in the user's language, as the windows do.
+    static TextTable texts(
+        {QByteArrayLiteral("QCommandLineParser")},
+        {
+            {"Usage: %1", QStringLiteral("Uso: %1")},
+            {"Options:", QStringLiteral("Opções:")},
+            {"Arguments:", QStringLiteral("Argumentos:")},
+            {"[options]", QStringLiteral("[opções]")},
+            {"Unknown option '%1'.", QStringLiteral("Opção desconhecida: '%1'.")},
+            {"Unknown options: %1.", QStringLiteral("Opções desconhecidas: %1.")},
+            {"Missing value after '%1'.", QStringLiteral("Falta um valor depois de '%1'.")},
+            {"Unexpected value after '%1'.", QStringLiteral("Valor inesperado depois de '%1'.")},
+        });
     QCoreApplication::installTranslator(&texts);
     QCoreApplication::setApplicationName(program);
     QCoreApplication::setApplicationVersion(version());

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
+#include <QList>
 #include <QString>
+#include <QTranslator>
 
 #include <functional>
 
@@ -10,6 +14,28 @@ class QObject;
 
 // What every PADCOM program says of itself on its command line.
 namespace cli {
+
+// Portuguese for the few texts Qt's own classes show, in the given contexts: no catalogue of
+// Qt's translations ships with a static build.
+class TextTable : public QTranslator
+{
+public:
+    TextTable(QList<QByteArray> contexts, QHash<QByteArray, QString> texts)
+        : m_contexts(std::move(contexts))
+        , m_texts(std::move(texts))
+    {
+    }
+
+    QString translate(const char *context, const char *source, const char *, int) const override
+    {
+        return m_contexts.contains(QByteArray(context)) ? m_texts.value(QByteArray(source))
+                                                        : QString();
+    }
+
+private:
+    QList<QByteArray> m_contexts;
+    QHash<QByteArray, QString> m_texts;
+};
 
 // The version the project is built as; CMake's project() is the only place it is written.
 QString version();

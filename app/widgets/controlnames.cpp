@@ -45,24 +45,15 @@ public:
 protected:
     void highlightBlock(const QString &text) override
     {
-        if (m_font != m_view->font()) {
-            m_font = m_view->font();
-            m_formats.clear();
-        }
         for (qsizetype i = 0; i < text.size(); ++i) {
-            if (boxtext::isNamed(text[i])) {
-                auto it = m_formats.find(text[i].unicode());
-                if (it == m_formats.end())
-                    it = m_formats.insert(text[i].unicode(), widened(text[i], m_font));
-                setFormat(int(i), 1, *it);
-            }
+            if (boxtext::isNamed(text[i]))
+                setFormat(int(i), 1, m_cells.formatFor(text[i], m_view->font()));
         }
     }
 
 private:
     const QWidget *m_view;
-    QFont m_font;
-    QHash<char16_t, QTextCharFormat> m_formats;
+    CellFormats m_cells;
 };
 
 } // namespace

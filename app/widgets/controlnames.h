@@ -33,10 +33,10 @@ class CellFormats
 {
 public:
     void apply(QTextDocument *document, int from, int to, const QFont &base);
-
-private:
+    // A named symbol's format in `base`: worked out once per symbol and font.
     const QTextCharFormat &formatFor(QChar symbol, const QFont &base);
 
+private:
     QFont m_font;
     QHash<char16_t, QTextCharFormat> m_formats;
 };

@@ -1,12 +1,11 @@
 #pragma once
 
-#include <QTranslator>
+#include "cli/cli.h"
 
-// The few texts Qt's own widgets show in this window (the text boxes' context menu), in
-// the window's language: no catalogue of Qt's translations ships with a static build.
-class QtTexts : public QTranslator
+// The few texts Qt's own widgets show in this window (the text boxes' context menu), in the
+// window's language.
+class QtTexts : public cli::TextTable
 {
 public:
-    QString translate(const char *context, const char *source, const char *disambiguation,
-                      int n) const override;
+    QtTexts();
 };
