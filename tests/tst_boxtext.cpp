@@ -21,6 +21,8 @@ private slots:
     void fittingUnits();
     void encodableOnly_data();
     void encodableOnly();
+    void lineBreaks_data();
+    void lineBreaks();
 };
 
 void TestBoxText::render_data()
@@ -167,6 +169,35 @@ void TestBoxText::encodableOnly()
     QFETCH(QString, typed);
     QFETCH(QString, kept);
     QCOMPARE(boxtext::encodableOnly(typed), kept);
+}
+
+void TestBoxText::lineBreaks_data()
+{
+    // Every symbol is 1 wide, a W 3 (a named cell); '|' marks where a line begins.
+    QTest::addColumn<QString>("wrapped");
+    QTest::addColumn<qreal>("width");
+    QTest::newRow("fits exactly") << QStringLiteral("abc") << 3.0;
+    QTest::newRow("a word that does not fit moves down whole")
+        << QStringLiteral("ab cd |ef") << 5.0;
+    QTest::newRow("blanks hang at the end, never start a line")
+        << QStringLiteral("ab   |cd") << 2.0;
+    QTest::newRow("a word longer than a line is cut") << QStringLiteral("abcd|efgh|i") << 4.0;
+    QTest::newRow("moved down, then cut") << QStringLiteral("a |bcd|ef") << 3.0;
+    QTest::newRow("wide cells") << QStringLiteral("aW |aW |W") << 4.0;
+    QTest::newRow("a hex log") << QStringLiteral(" 6 6 15 |41 6 6 6 |6") << 8.0;
+    QTest::newRow("no room: a symbol a line, never an empty one") << QStringLiteral("a|b|c") << 0.0;
+}
+
+void TestBoxText::lineBreaks()
+{
+    QFETCH(QString, wrapped);
+    QFETCH(qreal, width);
+    QList<qsizetype> expected;
+    for (qsizetype i = wrapped.indexOf(u'|'); i >= 0; i = wrapped.indexOf(u'|', i + 1))
+        expected.append(i - expected.size());
+    const QString symbols = QString(wrapped).remove(u'|');
+    QCOMPARE(boxtext::lineBreaks(symbols, width, [](QChar c) { return c == u'W' ? 3.0 : 1.0; }),
+             expected);
 }
 
 QTEST_GUILESS_MAIN(TestBoxText)

@@ -2,6 +2,7 @@
 #include "app/widgets/qttexts.h"
 #include "app/widgets/textbox.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QClipboard>
 #include <QInputMethodEvent>
@@ -40,6 +41,8 @@ private slots:
     void userEditOfLogKeepsControls();
     void controlNamesFitTheirCells();
     void logFollowsOnlyAtBottom();
+    void logWrapsAsItGrows_data();
+    void logWrapsAsItGrows();
     void onlyWhatTheLineCarries();
 };
 
@@ -265,6 +268,68 @@ void TestTextBox::logFollowsOnlyAtBottom()
     box.setText(text);
     box.flushView();
     QCOMPARE(bar->value(), 0);
+}
+
+static bool eachParagraphOneLine(const TextBox &box)
+{
+    for (QTextBlock b = box.document()->firstBlock(); b.isValid(); b = b.next()) {
+        box.document()->documentLayout()->blockBoundingRect(b); // laid out when first asked
+        if (b.layout()->lineCount() != 1)
+            return false;
+    }
+    return true;
+}
+
+void TestTextBox::logWrapsAsItGrows_data()
+{
+    QTest::addColumn<QString>("block"); // received again and again
+    QTest::newRow("HEX log") << QStringLiteral(" 6 15");
+    QTest::newRow("ASCII log, named cells") << QStringLiteral(" \x06\x15");
+    QTest::newRow("a word longer than a line") << QStringLiteral(" ABCDEFGHIJKLMNOPQRSTUVWXYZ");
+}
+
+void TestTextBox::logWrapsAsItGrows()
+{
+    QFETCH(QString, block);
+    TextBox grown(TextBox::Mode::Log);
+    TextBox whole(TextBox::Mode::Log);
+    QString text;
+    for (TextBox *box : {&grown, &whole}) {
+        box->resize(120, 80);
+        box->show();
+    }
+    for (int i = 0; i < 40; ++i) {
+        text += block;
+        grown.setText(text);
+        grown.flushView();
+    }
+    whole.setText(QStringLiteral("x")); // not a beginning of the text: wrapped anew
+    whole.setText(text);
+    QCOMPARE(grown.text(), text);
+    // Appending block by block wraps as wrapping the whole text at once does, and every
+    // paragraph is one line on screen.
+    QCOMPARE(grown.document()->toRawText(), whole.document()->toRawText());
+    QVERIFY(grown.document()->blockCount() > 3);
+    QVERIFY(eachParagraphOneLine(grown));
+
+    // The screen's line ends are no part of what a copy takes nor of what is typed over.
+    grown.selectAll();
+    grown.copy();
+    if (QApplication::clipboard()->text() == QString())
+        QSKIP("No clipboard on this platform");
+    QCOMPARE(QApplication::clipboard()->text(),
+             QString(grown.document()->toRawText()).remove(QChar::ParagraphSeparator));
+    QTextCursor c(grown.document());
+    c.setPosition(grown.document()->findBlockByNumber(2).position());
+    grown.setTextCursor(c);
+    // Backspace at a screen line's start takes the character before it, as in a paragraph.
+    QTest::keyClick(&grown, Qt::Key_Backspace);
+    QTest::keyClicks(&grown, QStringLiteral("z"));
+    const qsizetype at = grown.text().indexOf(u'z');
+    QCOMPARE(grown.text(), QString(text).replace(at, 1, u'z'));
+    QCoreApplication::processEvents(); // wrapped again once the key is done
+    QVERIFY(eachParagraphOneLine(grown));
+    QCOMPARE(grown.textCursor().position() - grown.textCursor().block().blockNumber(), at + 1);
 }
 
 void TestTextBox::onlyWhatTheLineCarries()

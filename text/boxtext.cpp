@@ -100,4 +100,42 @@ QString encodableOnly(QStringView text)
     return kept;
 }
 
+QList<qsizetype> lineBreaks(QStringView symbols, qreal width,
+                            const std::function<qreal(QChar)> &advance)
+{
+    QList<qsizetype> starts;
+    qsizetype lineStart = 0;
+    qsizetype wordStart = -1; // just after the line's last blank, when it has one
+    qreal x = 0;
+    qreal xAtWord = 0;
+    for (qsizetype i = 0; i < symbols.size(); ++i) {
+        const qreal w = advance(symbols[i]);
+        if (symbols[i] == u' ') {
+            x += w;
+            wordStart = i + 1;
+            xAtWord = x;
+            continue;
+        }
+        if (x + w > width && i > lineStart) {
+            if (wordStart > lineStart) {
+                lineStart = wordStart;
+                x -= xAtWord;
+            } else {
+                lineStart = i;
+                x = 0;
+            }
+            starts.append(lineStart);
+            wordStart = -1;
+            // The word moved down may still be longer than a line.
+            if (x + w > width && i > lineStart) {
+                lineStart = i;
+                x = 0;
+                starts.append(lineStart);
+            }
+        }
+        x += w;
+    }
+    return starts;
+}
+
 } // namespace boxtext

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QChar>
+#include <QList>
 #include <QString>
 #include <QStringView>
+
+#include <functional>
 
 // What a text box shows for a text, and back: the box's document holds one symbol per
 // character, so that what the user copies and what the program reads stay exact.
@@ -31,6 +34,13 @@ bool isNamed(QChar symbol);
 // stands for, which a log needs for kNoGlyph. Empty for a symbol drawn as itself, and for
 // kNoGlyph standing for anything but a byte without a glyph.
 QString nameOf(QChar symbol, QChar actual);
+
+// Where the lines after the first begin when `symbols` wrap at `width`, as a text box wraps
+// them: a word that does not fit moves to the next line whole, a word longer than a line is
+// cut where it overflows, and blanks never overflow nor start a line (they hang at its end).
+// `advance` is each symbol's width.
+QList<qsizetype> lineBreaks(QStringView symbols, qreal width,
+                            const std::function<qreal(QChar)> &advance);
 
 // How much of `text` (in UTF-16 units) fits in `room` characters as the line counts them,
 // never half a CR LF nor half a surrogate pair.

@@ -5,6 +5,7 @@
 #include "text/win1252.h"
 
 #include <QApplication>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPaintEvent>
@@ -16,7 +17,20 @@
 
 namespace {
 
-constexpr std::chrono::milliseconds kFrame{16};
+// Appends reach the screen at most this often: 25 times a second is as fast as anyone reads
+// a log, and every refresh lays out the last line and repaints the box.
+constexpr std::chrono::milliseconds kRefresh{40};
+// Where a log's screen line ends; never part of its text.
+constexpr QChar kLineBreak = QChar::ParagraphSeparator;
+// A symbol laid out in a line may come out a fraction of a pixel wider than measured alone:
+// a line wrapped a little short of the edge is never wrapped a second time by the layout.
+constexpr qreal kWrapSlack = 2;
+
+QString withoutBreaks(QString shown)
+{
+    shown.remove(kLineBreak);
+    return shown;
+}
 
 } // namespace
 
@@ -30,7 +44,7 @@ TextBox::TextBox(Mode mode, QWidget *parent)
     if (m_mode == Mode::Log)
         setUndoRedoEnabled(false);
     m_viewTimer.setSingleShot(true);
-    m_viewTimer.setInterval(kFrame);
+    m_viewTimer.setInterval(kRefresh);
     connect(&m_viewTimer, &QTimer::timeout, this, &TextBox::flushView);
     connect(document(), &QTextDocument::contentsChange, this, &TextBox::onContentsChange);
     if (m_mode == Mode::Lines)
@@ -50,8 +64,107 @@ void TextBox::widenLogCells(int from, int to)
 void TextBox::changeEvent(QEvent *event)
 {
     QPlainTextEdit::changeEvent(event);
-    if (event->type() == QEvent::FontChange)
-        widenLogCells(0, document()->characterCount());
+    if (event->type() == QEvent::FontChange && m_mode == Mode::Log) {
+        m_advances.clear();
+        rewrap();
+    }
+}
+
+void TextBox::resizeEvent(QResizeEvent *event)
+{
+    QPlainTextEdit::resizeEvent(event);
+    if (m_mode == Mode::Log && wrapWidth() != m_wrappedAt)
+        rewrap();
+}
+
+qreal TextBox::advance(QChar symbol)
+{
+    auto it = m_advances.constFind(symbol.unicode());
+    if (it == m_advances.cend()) {
+        qreal width = QFontMetricsF(font()).horizontalAdvance(symbol);
+        if (boxtext::isNamed(symbol))
+            width += m_logCells.formatFor(symbol, font()).fontLetterSpacing();
+        it = m_advances.insert(symbol.unicode(), width);
+    }
+    return *it;
+}
+
+qreal TextBox::wrapWidth() const
+{
+    return viewport()->width() - 2 * document()->documentMargin() - kWrapSlack;
+}
+
+QString TextBox::wrapped(QStringView symbols)
+{
+    const QList<qsizetype> breaks
+        = boxtext::lineBreaks(symbols, wrapWidth(), [this](QChar c) { return advance(c); });
+    QString out;
+    out.reserve(symbols.size() + breaks.size());
+    qsizetype from = 0;
+    for (const qsizetype at : breaks) {
+        out += symbols.mid(from, at - from);
+        out += kLineBreak;
+        from = at;
+    }
+    out += symbols.mid(from);
+    return out;
+}
+
+void TextBox::countLines()
+{
+    m_lineStarts.clear();
+    for (QTextBlock block = document()->firstBlock(); block.isValid(); block = block.next())
+        m_lineStarts.append(block.position() - block.blockNumber());
+    m_wrappedAt = wrapWidth();
+}
+
+qsizetype TextBox::modelIndex(int position) const
+{
+    // The last line starting at or before the position; each line before it adds one break.
+    qsizetype lo = 0;
+    qsizetype hi = m_lineStarts.size();
+    while (hi - lo > 1) {
+        const qsizetype mid = (lo + hi) / 2;
+        if (m_lineStarts[mid] + mid <= position)
+            lo = mid;
+        else
+            hi = mid;
+    }
+    return std::clamp<qsizetype>(position - lo, 0, m_text.size());
+}
+
+int TextBox::viewPosition(qsizetype index) const
+{
+    const auto line = std::upper_bound(m_lineStarts.cbegin(), m_lineStarts.cend(), index);
+    return int(index + std::max<qsizetype>(0, line - m_lineStarts.cbegin() - 1));
+}
+
+QString TextBox::shownText() const
+{
+    const QString view = document()->toRawText();
+    return m_mode == Mode::Log ? withoutBreaks(view) : view;
+}
+
+void TextBox::rewrap()
+{
+    QScrollBar *bar = verticalScrollBar();
+    const bool following = bar->value() >= bar->maximum();
+    const int value = bar->value();
+    const QTextCursor before = textCursor();
+    const qsizetype anchor = modelIndex(before.anchor());
+    const qsizetype position = modelIndex(before.position());
+    m_viewTimer.stop();
+    m_pendingTail.clear();
+    m_updating = true;
+    setPlainText(wrapped(boxtext::render(m_text, m_mode)));
+    widenLogCells(0, document()->characterCount());
+    countLines();
+    QTextCursor after(document());
+    after.setPosition(viewPosition(anchor));
+    after.setPosition(viewPosition(position), QTextCursor::KeepAnchor);
+    setTextCursor(after);
+    m_updating = false;
+    bar->setValue(following ? bar->maximum() : value);
 }
 
 void TextBox::display(const QString &text)
@@ -67,9 +180,12 @@ void TextBox::display(const QString &text)
     m_viewTimer.stop();
     m_pendingTail.clear();
     m_updating = true;
-    setPlainText(boxtext::render(text, m_mode));
+    const QString symbols = boxtext::render(text, m_mode);
+    setPlainText(m_mode == Mode::Log ? wrapped(symbols) : symbols);
     m_text = text;
     widenLogCells(0, document()->characterCount());
+    if (m_mode == Mode::Log)
+        countLines();
     m_updating = false;
 }
 
@@ -83,15 +199,38 @@ void TextBox::flushView()
     QScrollBar *bar = verticalScrollBar();
     const bool following = bar->value() >= bar->maximum();
     m_updating = true;
-    // One edit, so the log's paragraph is laid out once for the text and its cells.
+    // One edit, so the last line is laid out once for the text and its cells.
     QTextCursor end(document());
-    end.movePosition(QTextCursor::End);
-    const int from = end.position();
     end.beginEditBlock();
-    end.insertText(boxtext::render(m_pendingTail, m_mode), QTextCharFormat());
-    widenLogCells(from, end.position());
+    const QTextBlock last = document()->lastBlock();
+    const QString lastLine = last.text();
+    const QString tail = boxtext::render(m_pendingTail, m_mode);
+    const QList<qsizetype> breaks = boxtext::lineBreaks(QString(lastLine + tail), wrapWidth(),
+                                                        [this](QChar c) { return advance(c); });
+    QString insert;
+    insert.reserve(tail.size() + breaks.size());
+    qsizetype from = 0;
+    int moved = 0;
+    for (const qsizetype at : breaks) {
+        if (at < lastLine.size()) {
+            // A word begun on the last line and ended by this block moves down whole.
+            QTextCursor split(document());
+            split.setPosition(last.position() + int(at) + moved++);
+            split.insertText(QString(kLineBreak));
+            continue;
+        }
+        insert += QStringView(tail).mid(from, at - lastLine.size() - from);
+        insert += kLineBreak;
+        from = at - lastLine.size();
+    }
+    insert += QStringView(tail).mid(from);
+    end.movePosition(QTextCursor::End);
+    const int start = end.position();
+    end.insertText(insert, QTextCharFormat());
+    widenLogCells(start, end.position());
     end.endEditBlock();
     m_pendingTail.clear();
+    countLines();
     m_updating = false;
     if (following)
         bar->setValue(bar->maximum());
@@ -113,18 +252,19 @@ void TextBox::onContentsChange(int position, int removed, int added)
     if (m_mode == Mode::Lines) {
         next = boxtext::unrender(view);
     } else {
+        // The line table still describes the document as it was before this change.
+        const qsizetype from = modelIndex(position);
+        const qsizetype to = std::max(from, modelIndex(position + removed));
         next = m_text;
-        next.replace(position, removed, boxtext::unrender(QStringView(view).mid(position, added)));
+        next.replace(from, to - from, boxtext::unrender(withoutBreaks(view.mid(position, added))));
         // The view holds one symbol per character; anything else means the two parted.
-        if (boxtext::render(next, m_mode).size() != view.size() + m_pendingTail.size())
-            next = boxtext::unrender(view) + m_pendingTail;
-        // What was typed takes the format of its neighbour: give it its own, once the
-        // document is done with this change.
-        if (added > 0) {
-            QMetaObject::invokeMethod(
-                this, [this, position, added] { widenLogCells(position, position + added); },
-                Qt::QueuedConnection);
-        }
+        const QString shown = withoutBreaks(view);
+        if (boxtext::render(next, m_mode).size() != shown.size() + m_pendingTail.size())
+            next = boxtext::unrender(shown) + m_pendingTail;
+        countLines();
+        // Typed text takes the format of its neighbour and may no longer fit its line: wrap
+        // and format again once the document is done with this change.
+        QMetaObject::invokeMethod(this, &TextBox::rewrap, Qt::QueuedConnection);
     }
     if (m_maxLength > 0 && win1252::length(next) > m_maxLength) {
         // Whatever way the text came in (undo, drag, input method), the limit holds: the
@@ -162,7 +302,7 @@ qsizetype TextBox::roomFor() const
 {
     if (m_maxLength <= 0)
         return std::numeric_limits<int>::max();
-    const QString selected = boxtext::unrender(textCursor().selectedText());
+    const QString selected = boxtext::unrender(withoutBreaks(textCursor().selectedText()));
     return m_maxLength - win1252::length(m_text) + win1252::length(selected);
 }
 
@@ -198,6 +338,8 @@ void TextBox::inputMethodEvent(QInputMethodEvent *event)
 void TextBox::keyPressEvent(QKeyEvent *event)
 {
     flushView(); // the user edits what is on screen
+    if (m_mode == Mode::Log)
+        stepOverLineEnd(event);
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     if (enter && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
         if (roomFor() >= 2)
@@ -217,6 +359,25 @@ void TextBox::keyPressEvent(QKeyEvent *event)
     QPlainTextEdit::keyPressEvent(event);
 }
 
+void TextBox::stepOverLineEnd(const QKeyEvent *event)
+{
+    // A screen line's end and the next line's start are one place in the text: a key that
+    // moves or deletes by one character passes both at once, as in one wrapped paragraph.
+    QTextCursor c = textCursor();
+    const bool extending = event->modifiers() & Qt::ShiftModifier;
+    if (c.hasSelection() && !extending)
+        return;
+    const auto mode = extending ? QTextCursor::KeepAnchor : QTextCursor::MoveAnchor;
+    const int key = event->key();
+    if ((key == Qt::Key_Backspace || key == Qt::Key_Left) && c.atBlockStart() && !c.atStart())
+        c.movePosition(QTextCursor::PreviousCharacter, mode);
+    else if ((key == Qt::Key_Delete || key == Qt::Key_Right) && c.atBlockEnd() && !c.atEnd())
+        c.movePosition(QTextCursor::NextCharacter, mode);
+    else
+        return;
+    setTextCursor(c);
+}
+
 void TextBox::insertFromMimeData(const QMimeData *source)
 {
     flushView();
@@ -224,6 +385,16 @@ void TextBox::insertFromMimeData(const QMimeData *source)
         return;
     const QString text = boxtext::crlfLineBreaks(source->text());
     insertModelText(m_codePageOnly ? win1252::fitToCodePage(text) : text);
+}
+
+QMimeData *TextBox::createMimeDataFromSelection() const
+{
+    if (m_mode != Mode::Log)
+        return QPlainTextEdit::createMimeDataFromSelection();
+    // The symbols as they are, without the screen's line ends.
+    auto *data = new QMimeData;
+    data->setText(withoutBreaks(textCursor().selectedText()));
+    return data;
 }
 
 void TextBox::paintEvent(QPaintEvent *event)
@@ -236,8 +407,9 @@ const QList<TextBox::NamedCell> &TextBox::namesOf(const QTextBlock &block, const
 {
     const QString symbols = block.text().mid(line.textStart(), line.textLength());
     QString key = symbols;
+    const int lineStart = block.position() - block.blockNumber() + line.textStart();
     if (m_mode == Mode::Log) // a byte without a glyph is named after the byte itself
-        key += u'\0' + m_text.mid(block.position() + line.textStart(), line.textLength());
+        key += u'\0' + m_text.mid(lineStart, line.textLength());
     LineNames &names
         = m_lineNames[(quint64(quint32(block.blockNumber())) << 32) | quint32(line.lineNumber())];
     if (names.text == key)
@@ -246,7 +418,7 @@ const QList<TextBox::NamedCell> &TextBox::namesOf(const QTextBlock &block, const
     names.cells.clear();
     const QFont namesFont = controlnames::font(font());
     for (qsizetype i = 0; i < symbols.size(); ++i) {
-        const qsizetype at = block.position() + line.textStart() + i;
+        const qsizetype at = lineStart + i;
         const QChar actual = m_mode == Mode::Log && at < m_text.size() ? m_text[at] : QChar();
         const QString name = boxtext::nameOf(symbols[i], actual);
         if (name.isEmpty())

@@ -16,8 +16,11 @@
 // Control characters show as their names in small boxes ("ACK", "CR"; see controlnames.h).
 // Log:     every control character shows as a visible symbol on one wrapping line; Enter
 //          inserts CR LF, shown as such. No undo history, so appending costs no memory, and
-//          appends reach the screen at most once a frame: laying out a long paragraph again
-//          for every received block would cost more than everything else together.
+//          appends reach the screen at most 25 times a second. The box wraps the line itself, each
+//          screen line a paragraph of the document: an append then lays out only the last
+//          line, where one paragraph of a thousand symbols was laid out and shaped again for
+//          every received block. The paragraph breaks are the view's own: the text, what a
+//          copy takes and every position the box reports leave them out.
 class TextBox : public QPlainTextEdit
 {
     Q_OBJECT
@@ -48,6 +51,8 @@ protected:
     void insertFromMimeData(const QMimeData *source) override;
     void paintEvent(QPaintEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    QMimeData *createMimeDataFromSelection() const override;
 
 private:
     void onContentsChange(int position, int removed, int added);
@@ -57,6 +62,17 @@ private:
     void putBack(int cursor);
     void paintControlNames(const QRect &area);
     void widenLogCells(int from, int to);
+
+    // The log's own wrapping.
+    QString wrapped(QStringView symbols);
+    qreal advance(QChar symbol);
+    qreal wrapWidth() const;
+    void rewrap();
+    void stepOverLineEnd(const QKeyEvent *event);
+    void countLines();
+    qsizetype modelIndex(int position) const;
+    int viewPosition(qsizetype index) const;
+    QString shownText() const;
 
     // Where a laid-out line's names go, worked out once per line text: finding a cell's x
     // shapes the line again, and a log's lines stay as they are while bytes are appended.
@@ -74,6 +90,9 @@ private:
     QHash<quint64, LineNames> m_lineNames;
     QString m_namesLook; // what every picture depends on beside its name and size
     controlnames::CellFormats m_logCells;
+    QHash<char16_t, qreal> m_advances;
+    QList<qsizetype> m_lineStarts; // where each paragraph of a log begins in the text
+    qreal m_wrappedAt = -1;
 
     Mode m_mode;
     QString m_text;
