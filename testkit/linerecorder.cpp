@@ -3,9 +3,10 @@
 #include <poll.h>
 #include <unistd.h>
 
-LineRecorder::LineRecorder(int fd, double bytesPerSecond)
+LineRecorder::LineRecorder(int fd, double bytesPerSecond, Replies replies)
     : m_fd(fd)
     , m_pacing(bytesPerSecond)
+    , m_replies(std::move(replies))
     , m_thread([this] { run(); })
 {
 }
@@ -35,8 +36,15 @@ void LineRecorder::run()
             continue;
         }
         m_pacing.take(n);
+        const auto at = monotonicNow();
+        if (m_replies) {
+            const QByteArray reply = m_replies(QByteArrayView(buffer, n), at);
+            // A near end that went away needs no answer.
+            [[maybe_unused]] const ssize_t written
+                = reply.isEmpty() ? 0 : ::write(m_fd, reply.constData(), size_t(reply.size()));
+        }
         const std::lock_guard lock(m_mutex);
-        m_arrivals.append({QByteArray(buffer, n), monotonicNow()});
+        m_arrivals.append({QByteArray(buffer, n), at});
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -16,8 +17,12 @@
 class LineRecorder
 {
 public:
-    // Reads the master side `fd` (not taken over) at most `bytesPerSecond` (0: no limit).
-    explicit LineRecorder(int fd, double bytesPerSecond = 0);
+    // What the far end writes back for bytes read at a time.
+    using Replies = std::function<QByteArray(QByteArrayView bytes, std::chrono::nanoseconds at)>;
+
+    // Reads the master side `fd` (not taken over) at most `bytesPerSecond` (0: no limit),
+    // and answers each read with `replies`, when given.
+    explicit LineRecorder(int fd, double bytesPerSecond = 0, Replies replies = {});
     ~LineRecorder();
 
     QByteArray bytes() const;
@@ -30,6 +35,7 @@ private:
 
     int m_fd;
     Pacing m_pacing;
+    Replies m_replies;
     std::atomic<bool> m_stop{false};
     mutable std::mutex m_mutex;
     QList<Arrival> m_arrivals;
