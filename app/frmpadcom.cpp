@@ -530,8 +530,11 @@ void frmPADCOM::MSComm1_OnComm()
         Text3->setText(QString());
         Text2->setText(QString());
     }
-    Text6->setText(result.boxes.nack);
-    Text7->setText(result.boxes.erro);
+    // Only a count that moved is set: setting a box drops what the user selected in it.
+    if (result.nackCount > 0)
+        Text6->setText(result.boxes.nack);
+    if (result.otherCount > 0)
+        Text7->setText(result.boxes.erro);
     Text3->setText(result.boxes.hexLog);
     Text2->setText(result.boxes.asciiLog);
     RxIndex = qint16(RxBuffer.size());

@@ -66,6 +66,12 @@ void TestFrmPadcomReceive::bytesReachLogsAndCounts()
     QTRY_COMPARE(m_nack->text(), QStringLiteral("10"));
     QCOMPARE(m_erro->text(), QStringLiteral("1"));
     QVERIFY(m_ascii->text().endsWith(QStringLiteral("\x15Z")));
+
+    // Acknowledgements leave the counts alone, and so what the user selected in them.
+    m_nack->selectAll();
+    m_rig->send("\x06");
+    QTRY_VERIFY(m_hex->text().endsWith(QStringLiteral(" 6")));
+    QCOMPARE(m_nack->selectedText(), QStringLiteral("10"));
 }
 
 void TestFrmPadcomReceive::echoFramesInOrder()
