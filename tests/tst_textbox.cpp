@@ -284,7 +284,7 @@ void TestTextBox::logWrapsAsItGrows_data()
 {
     QTest::addColumn<QString>("block"); // received again and again
     QTest::newRow("HEX log") << QStringLiteral(" 6 15");
-    QTest::newRow("ASCII log, named cells") << QStringLiteral(" \x06\x15");
+    QTest::newRow("ASCII log, named cells") << QStringLiteral(" \x06\x15") + QChar(char16_t(0x81));
     QTest::newRow("a word longer than a line") << QStringLiteral(" ABCDEFGHIJKLMNOPQRSTUVWXYZ");
 }
 
@@ -312,13 +312,12 @@ void TestTextBox::logWrapsAsItGrows()
     QVERIFY(grown.document()->blockCount() > 3);
     QVERIFY(eachParagraphOneLine(grown));
 
-    // The screen's line ends are no part of what a copy takes nor of what is typed over.
+    // A copy takes the characters themselves, without the screen's line ends.
     grown.selectAll();
     grown.copy();
     if (QApplication::clipboard()->text() == QString())
         QSKIP("No clipboard on this platform");
-    QCOMPARE(QApplication::clipboard()->text(),
-             QString(grown.document()->toRawText()).remove(QChar::ParagraphSeparator));
+    QCOMPARE(QApplication::clipboard()->text(), text);
     QTextCursor c(grown.document());
     c.setPosition(grown.document()->findBlockByNumber(2).position());
     grown.setTextCursor(c);

@@ -391,9 +391,11 @@ QMimeData *TextBox::createMimeDataFromSelection() const
 {
     if (m_mode != Mode::Log)
         return QPlainTextEdit::createMimeDataFromSelection();
-    // The symbols as they are, without the screen's line ends.
+    // The characters themselves, as received: not their pictures, nor the screen's line ends.
+    const QTextCursor c = textCursor();
+    const qsizetype from = modelIndex(c.selectionStart());
     auto *data = new QMimeData;
-    data->setText(withoutBreaks(textCursor().selectedText()));
+    data->setText(m_text.mid(from, modelIndex(c.selectionEnd()) - from));
     return data;
 }
 
