@@ -41,8 +41,15 @@ TextBox::TextBox(Mode mode, QWidget *parent)
     setTabChangesFocus(true);
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    if (m_mode == Mode::Log)
+    if (m_mode == Mode::Log) {
         setUndoRedoEnabled(false);
+        // A log holds bytes, one symbol each: nothing in it needs shaping, nor kerning, and
+        // without them a line is laid out from each symbol's own width, as it is wrapped.
+        QFont symbols;
+        symbols.setStyleStrategy(QFont::PreferNoShaping);
+        symbols.setKerning(false);
+        setFont(symbols);
+    }
     m_viewTimer.setSingleShot(true);
     m_viewTimer.setInterval(kRefresh);
     connect(&m_viewTimer, &QTimer::timeout, this, &TextBox::flushView);
