@@ -8,7 +8,7 @@
 //   coarse    the same tick handler driven by a coarse Qt timer
 //   python    what a technician would write instead: os.write the two frames, time.sleep
 // Prints one JSON line with the arrival time of every tick, for scripts/bench.sh.
-//   bench_loop <padcom|coarse|python> <rate ms> <ticks> <text length>
+//   bench_loop <padcom|answered|floor|coarse|python> <rate ms> <ticks> <text length>
 
 #include "app/frmpadcom.h"
 #include "app/widgets/textbox.h"

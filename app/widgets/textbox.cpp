@@ -101,10 +101,14 @@ qreal TextBox::wrapWidth() const
     return viewport()->width() - 2 * document()->documentMargin() - kWrapSlack;
 }
 
+QList<qsizetype> TextBox::lineBreaks(QStringView symbols)
+{
+    return boxtext::lineBreaks(symbols, wrapWidth(), [this](QChar c) { return advance(c); });
+}
+
 QString TextBox::wrapped(QStringView symbols)
 {
-    const QList<qsizetype> breaks
-        = boxtext::lineBreaks(symbols, wrapWidth(), [this](QChar c) { return advance(c); });
+    const QList<qsizetype> breaks = lineBreaks(symbols);
     QString out;
     out.reserve(symbols.size() + breaks.size());
     qsizetype from = 0;
@@ -146,12 +150,6 @@ int TextBox::viewPosition(qsizetype index) const
     return int(index + std::max<qsizetype>(0, line - m_lineStarts.cbegin() - 1));
 }
 
-QString TextBox::shownText() const
-{
-    const QString view = document()->toRawText();
-    return m_mode == Mode::Log ? withoutBreaks(view) : view;
-}
-
 void TextBox::rewrap()
 {
     QScrollBar *bar = verticalScrollBar();
@@ -160,18 +158,25 @@ void TextBox::rewrap()
     const QTextCursor before = textCursor();
     const qsizetype anchor = modelIndex(before.anchor());
     const qsizetype position = modelIndex(before.position());
-    m_viewTimer.stop();
-    m_pendingTail.clear();
-    m_updating = true;
-    setPlainText(wrapped(boxtext::render(m_text, m_mode)));
-    widenLogCells(0, document()->characterCount());
-    countLines();
+    showWhole();
     QTextCursor after(document());
     after.setPosition(viewPosition(anchor));
     after.setPosition(viewPosition(position), QTextCursor::KeepAnchor);
     setTextCursor(after);
-    m_updating = false;
     bar->setValue(following ? bar->maximum() : value);
+}
+
+void TextBox::showWhole()
+{
+    m_viewTimer.stop();
+    m_pendingTail.clear();
+    m_updating = true;
+    const QString symbols = boxtext::render(m_text, m_mode);
+    setPlainText(m_mode == Mode::Log ? wrapped(symbols) : symbols);
+    widenLogCells(0, document()->characterCount());
+    if (m_mode == Mode::Log)
+        countLines();
+    m_updating = false;
 }
 
 void TextBox::display(const QString &text)
@@ -184,16 +189,8 @@ void TextBox::display(const QString &text)
             m_viewTimer.start();
         return;
     }
-    m_viewTimer.stop();
-    m_pendingTail.clear();
-    m_updating = true;
-    const QString symbols = boxtext::render(text, m_mode);
-    setPlainText(m_mode == Mode::Log ? wrapped(symbols) : symbols);
     m_text = text;
-    widenLogCells(0, document()->characterCount());
-    if (m_mode == Mode::Log)
-        countLines();
-    m_updating = false;
+    showWhole();
 }
 
 void TextBox::flushView()
@@ -212,8 +209,7 @@ void TextBox::flushView()
     const QTextBlock last = document()->lastBlock();
     const QString lastLine = last.text();
     const QString tail = boxtext::render(m_pendingTail, m_mode);
-    const QList<qsizetype> breaks = boxtext::lineBreaks(QString(lastLine + tail), wrapWidth(),
-                                                        [this](QChar c) { return advance(c); });
+    const QList<qsizetype> breaks = lineBreaks(QString(lastLine + tail));
     QString insert;
     insert.reserve(tail.size() + breaks.size());
     qsizetype from = 0;
@@ -297,7 +293,7 @@ void TextBox::putBack(int cursor)
     QMetaObject::invokeMethod(
         this,
         [this, cursor] {
-            display(m_text);
+            showWhole();
             QTextCursor c = textCursor();
             c.setPosition(std::min(cursor, document()->characterCount() - 1));
             setTextCursor(c);

@@ -16,11 +16,11 @@
 // Control characters show as their names in small boxes ("ACK", "CR"; see controlnames.h).
 // Log:     every control character shows as a visible symbol on one wrapping line; Enter
 //          inserts CR LF, shown as such. No undo history, so appending costs no memory, and
-//          appends reach the screen at most 25 times a second. The box wraps the line itself, each
-//          screen line a paragraph of the document: an append then lays out only the last
-//          line, where one paragraph of a thousand symbols was laid out and shaped again for
-//          every received block. The paragraph breaks are the view's own: the text, what a
-//          copy takes and every position the box reports leave them out.
+//          appends reach the screen at most 25 times a second. The box wraps the line
+//          itself, each screen line a paragraph of the document: an append then lays out
+//          only the last line, where one paragraph of a thousand symbols was laid out and
+//          shaped again for every received block. The paragraph breaks are the view's own:
+//          the text, what a copy takes and every position the box reports leave them out.
 class TextBox : public QPlainTextEdit
 {
     Q_OBJECT
@@ -63,7 +63,10 @@ private:
     void paintControlNames(const QRect &area);
     void widenLogCells(int from, int to);
 
+    // The text on screen anew, wrapped if a log.
+    void showWhole();
     // The log's own wrapping.
+    QList<qsizetype> lineBreaks(QStringView symbols);
     QString wrapped(QStringView symbols);
     qreal advance(QChar symbol);
     qreal wrapWidth() const;
@@ -72,7 +75,6 @@ private:
     void countLines();
     qsizetype modelIndex(int position) const;
     int viewPosition(qsizetype index) const;
-    QString shownText() const;
 
     // Where a laid-out line's names go, worked out once per line text: finding a cell's x
     // shapes the line again, and a log's lines stay as they are while bytes are appended.
