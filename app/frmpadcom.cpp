@@ -214,7 +214,17 @@ void frmPADCOM::wire()
     connect(Text5, &QLineEdit::returnPressed, this, &frmPADCOM::CMDInicializar_Click);
     connect(&MSComm1, &MSComm::OnComm, this, &frmPADCOM::MSComm1_OnComm);
     connect(&MSComm1, &MSComm::portLost, this, &frmPADCOM::onPortLost);
-    connect(&Timer1, &LoopTimer::Timer, this, &frmPADCOM::Timer1_Timer);
+    connect(&Timer1, &LineTimer::Timer, this, &frmPADCOM::Timer1_Timer);
+    // The loop's ticks are built here and sent on the serial control's thread: it is given
+    // them again whenever what they are made of changes.
+    connect(Text1, &QPlainTextEdit::textChanged, this, [this] {
+        if (LoopOn != 0)
+            armLoop();
+    });
+    connect(Check1, &QCheckBox::toggled, this, [this] {
+        if (LoopOn != 0)
+            armLoop();
+    });
 
     // The session's figures and record hear the line from the serial control itself, at
     // its clock; the disk is written on a thread of the record's own.
@@ -440,18 +450,23 @@ void frmPADCOM::write(const QByteArray &frame)
     }
 }
 
-void frmPADCOM::Command3_Click()
+QByteArray frmPADCOM::textFrame(bool tellWhyNot)
 {
     const bool wrongLength = Check1->isChecked();
     const QByteArray text = win1252::encode(Text1->text());
     const QByteArray frame = frames::text(text, wrongLength);
-    if (frame.isEmpty()) {
+    if (frame.isEmpty() && tellWhyNot) {
         notify(tr("O texto tem %1 caracteres; um quadro leva no máximo %2.")
                    .arg(text.size())
                    .arg(frames::maxTextLength(wrongLength)));
-        return;
     }
-    write(frame);
+    return frame;
+}
+
+void frmPADCOM::Command3_Click()
+{
+    if (const QByteArray frame = textFrame(true); !frame.isEmpty())
+        write(frame);
 }
 
 void frmPADCOM::Command4_Click()
@@ -487,33 +502,48 @@ void frmPADCOM::Command7_Click()
                    .arg(Text4->text(), QString::number(sendloop::kMaxRate)));
         return;
     }
-    Timer1.setInterval(*rate);
-    Timer1.setEnabled(true);
     LoopOn = -1;
     m_skipReported = false;
+    armLoop();
+    Timer1.setInterval(*rate);
+    Timer1.setEnabled(true);
 }
 
-void frmPADCOM::Timer1_Timer()
+void frmPADCOM::armLoop()
 {
-    // A closed port takes no tick: the write below says so.
-    const qsizetype length = win1252::length(Text1->text());
-    if (MSComm1.PortOpen()
-        && !sendloop::tickFits(length, MSComm::kOutBufferSize - MSComm1.OutBufferCount())) {
-        m_figures.tickSkipped();
-        m_record.tickSkipped(MSComm1.clock());
-        if (!m_skipReported) {
-            m_skipReported = true;
-            notify(tr("A taxa de %1 ms pede mais do que a linha serial transporta "
-                      "(%2 bytes por tique a %3 baud): os tiques que não cabem no buffer "
-                      "de transmissão são pulados.")
-                       .arg(Timer1.Interval())
-                       .arg(sendloop::tickBytes(length))
-                       .arg(LineSettings().baudRate));
-        }
+    // What Command5 and Command3 send, in that order; a text that makes no frame leaves the
+    // cursor command alone, and each tick says why.
+    QList<QByteArray> tick{frames::command(frames::Command::Line1)};
+    if (const QByteArray text = textFrame(false); !text.isEmpty())
+        tick << text;
+    Timer1.setFrames(tick);
+}
+
+void frmPADCOM::Timer1_Timer(MSComm::LoopTick tick, std::chrono::nanoseconds at)
+{
+    switch (tick) {
+    case MSComm::LoopTick::Sent:
+        // A text too long for a frame went without it: said at every tick, as its button
+        // says it at every click.
+        textFrame(true);
         return;
+    case MSComm::LoopTick::PortClosed:
+        notify(tr("A porta serial está fechada: nada foi enviado."));
+        return;
+    case MSComm::LoopTick::Skipped:
+        break;
     }
-    Command5_Click();
-    Command3_Click();
+    m_figures.tickSkipped();
+    m_record.tickSkipped(at);
+    if (!m_skipReported) {
+        m_skipReported = true;
+        notify(tr("A taxa de %1 ms pede mais do que a linha serial transporta "
+                  "(%2 bytes por tique a %3 baud): os tiques que não cabem no buffer "
+                  "de transmissão são pulados.")
+                   .arg(Timer1.Interval())
+                   .arg(sendloop::tickBytes(win1252::length(Text1->text())))
+                   .arg(LineSettings().baudRate));
+    }
 }
 
 // ---- Receive monitor ----

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "display/looptimer.h"
 #include "record/figures.h"
 #include "record/sessionrecord.h"
+#include "serial/linetimer.h"
 #include "serial/mscomm.h"
 
 #include <QByteArray>
@@ -36,7 +36,7 @@ public:
 
     qint16 loopOn() const { return LoopOn; }
     const MSComm &comm() const { return MSComm1; }
-    const LoopTimer &timer() const { return Timer1; }
+    const LineTimer &timer() const { return Timer1; }
     const SessionFigures &figures() const { return m_figures; }
 
     // Records the session to `path` (JSON Lines for a name ending in .jsonl) until
@@ -58,7 +58,8 @@ public:
     void Command5_Click();
     void Command6_Click();
     void Command7_Click();
-    void Timer1_Timer();
+    // After each tick of the loop, which the serial control sent on its own thread.
+    void Timer1_Timer(MSComm::LoopTick tick, std::chrono::nanoseconds at);
     // Receive monitor
     void MSComm1_OnComm();
 
@@ -69,6 +70,8 @@ private:
     void wire();
     void setCovered(bool covered);
     void write(const QByteArray &frame);
+    QByteArray textFrame(bool tellWhyNot);
+    void armLoop();
     void notify(const QString &message);
     void showNotice(const QString &message);
     void onPortLost(const QString &device, const QString &reason);
@@ -109,8 +112,8 @@ private:
     QMessageBox *m_notice = nullptr;
 
     // Children by name, like the other controls, so that tools can find them.
-    LoopTimer Timer1{this};
     MSComm MSComm1{this};
+    LineTimer Timer1{MSComm1, this};
 
     qint16 LoopOn = 0;
     // Working values of the receive handler; they describe the last byte handled.

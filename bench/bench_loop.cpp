@@ -139,7 +139,11 @@ int main(int argc, char *argv[])
         form.CMDInicializar_Click();
         if (sender == u"coarse") {
             coarseTimer.setTimerType(Qt::CoarseTimer);
-            QObject::connect(&coarseTimer, &QTimer::timeout, &form, &frmPADCOM::Timer1_Timer);
+            // What a plain window timer would do: the tick's two frames from the window's thread.
+            QObject::connect(&coarseTimer, &QTimer::timeout, &form, [&form] {
+                form.Command5_Click();
+                form.Command3_Click();
+            });
             coarseTimer.start(rate);
         } else {
             form.Command7_Click();

@@ -1,289 +1,176 @@
 #include "mscomm.h"
 
-#include "portmap.h"
 #include "systemport.h"
 
-#include <algorithm>
-#include <thread>
-
-using namespace std::chrono_literals;
+#include <QThread>
 
 MSComm::MSComm(QObject *parent)
-    : MSComm(std::make_unique<SystemPort>(), parent)
+    : QObject(parent)
+    , m_thread(std::make_unique<QThread>())
 {
+    m_thread->setObjectName(QStringLiteral("serial line"));
+    // Above the window's thread where the system honours it (Windows): a tick must not wait
+    // for a core behind the painting.
+    m_thread->start(QThread::HighestPriority);
+    // Born on its thread, with its port and timers: nothing of it ever lives elsewhere.
+    auto *home = new QObject;
+    home->moveToThread(m_thread.get());
+    QMetaObject::invokeMethod(
+        home,
+        [this, home] {
+            m_line = new SerialLine(std::make_unique<SystemPort>());
+            home->deleteLater();
+        },
+        Qt::BlockingQueuedConnection);
+    wire();
 }
 
 MSComm::MSComm(std::unique_ptr<PortDevice> device, QObject *parent)
     : QObject(parent)
-    , m_device(std::move(device))
-    , m_line(m_settings.byteTime())
+    , m_line(new SerialLine(std::move(device), this))
 {
-    m_clock.start();
-    m_eventTimer.setSingleShot(true);
-    m_eventTimer.setInterval(0);
-    m_txTimer.setSingleShot(true);
-    m_txTimer.setTimerType(Qt::PreciseTimer);
-
-    connect(m_device.get(), &PortDevice::readyRead, this, [this] {
-        if (!m_unreadSince)
-            m_unreadSince = now();
-        scheduleEvent();
-    });
-    connect(m_device.get(), &PortDevice::failed, this, &MSComm::onDeviceFailed);
-    connect(&m_eventTimer, &QTimer::timeout, this, &MSComm::raiseEvent);
-    connect(&m_txTimer, &QTimer::timeout, this, &MSComm::pumpTx);
+    wire();
 }
 
 MSComm::~MSComm()
 {
-    // Ending the program does not cut the frame on the line either.
-    if (m_state == PortState::Open)
-        finishLine();
-    shutDown(PortState::Closed);
+    if (!m_thread)
+        return; // the line is a child, and goes with this object
+    // The line finishes the frame on the wire and closes on its own thread; the thread then
+    // ends with it.
+    disconnect(m_line, nullptr, this, nullptr);
+    m_line->deleteLater();
+    m_thread->quit();
+    m_thread->wait();
 }
 
-bool MSComm::fail(const QString &reason)
+void MSComm::wire()
 {
-    m_error = reason;
-    return false;
+    connect(m_line, &SerialLine::OnComm, this, &MSComm::onLineEvent);
+    connect(m_line, &SerialLine::frameOnLine, this, &MSComm::frameOnLine);
+    connect(m_line, &SerialLine::bytesArrived, this, &MSComm::bytesArrived);
+    connect(m_line, &SerialLine::portLost, this, &MSComm::portLost);
+    connect(m_line, &SerialLine::loopTicked, this, &MSComm::loopTicked);
+}
+
+void MSComm::onLineEvent(qint16 event)
+{
+    m_commEvent = event;
+    emit OnComm();
+    // Not waited for: the line goes on at once.
+    QMetaObject::invokeMethod(m_line, &SerialLine::eventHandled,
+                              m_thread ? Qt::QueuedConnection : Qt::DirectConnection);
+}
+
+QString MSComm::Settings() const
+{
+    return onLine([this] { return m_line->Settings(); });
 }
 
 bool MSComm::setSettings(const QString &settings)
 {
-    const auto parsed = LineSettings::parse(settings);
-    if (!parsed)
-        return fail(tr("Configuração inválida: \"%1\"").arg(settings));
-    if (m_state == PortState::Open && !m_device->apply(*parsed))
-        return fail(m_device->errorString());
-    m_settings = *parsed;
-    m_line.setByteTime(m_settings.byteTime());
-    return true;
+    return onLine([&] { return m_line->setSettings(settings); });
+}
+
+qint16 MSComm::InputLen() const
+{
+    return onLine([this] { return m_line->InputLen(); });
 }
 
 bool MSComm::setInputLen(qint16 length)
 {
-    if (length < 0)
-        return fail(tr("Tamanho de leitura inválido: %1").arg(length));
-    m_inputLen = length;
-    return true;
+    return onLine([&] { return m_line->setInputLen(length); });
+}
+
+qint16 MSComm::CommPort() const
+{
+    return onLine([this] { return m_line->CommPort(); });
 }
 
 bool MSComm::setCommPort(qint16 port)
 {
-    if (m_state == PortState::Open)
-        return fail(tr("A porta está aberta"));
-    if (port < 1 || port > ports::kMaxPortNumber)
-        return fail(ports::outOfRange());
-    m_commPort = port;
-    return true;
+    return onLine([&] { return m_line->setCommPort(port); });
+}
+
+bool MSComm::PortOpen() const
+{
+    return onLine([this] { return m_line->PortOpen(); });
 }
 
 bool MSComm::setPortOpen(bool open)
 {
-    if (!open) {
-        if (m_state == PortState::Open)
-            finishLine();
-        shutDown(PortState::Closed);
-        return true;
-    }
-    if (m_state == PortState::Open)
-        return fail(tr("A porta já está aberta"));
+    const bool done = onLine([&] { return m_line->setPortOpen(open); });
+    if (done && open)
+        m_commEvent = 0;
+    return done;
+}
 
-    const ports::Lookup port = ports::lookup(m_commPort);
-    if (!port.usable())
-        return fail(port.problem);
-    if (!m_device->open(port.device, m_settings))
-        return fail(m_device->errorString());
-    m_deviceName = port.device;
-    m_state = PortState::Open;
-    m_commEvent = 0;
-    m_held.clear();
-    m_heldBytes = 0;
-    m_line.reset();
-    // Lines set while the port was closed take effect now; the caller may change them next.
-    if (!m_device->setDataTerminalReady(m_dtr) || !m_device->setRequestToSend(m_rts)) {
-        const QString reason = m_device->errorString();
-        shutDown(PortState::Closed);
-        return fail(reason);
-    }
-    if (m_device->bytesAvailable() > 0)
-        scheduleEvent();
-    return true;
+bool MSComm::DTREnable() const
+{
+    return onLine([this] { return m_line->DTREnable(); });
 }
 
 bool MSComm::setDTREnable(bool enable)
 {
-    m_dtr = enable;
-    if (m_state == PortState::Open && !m_device->setDataTerminalReady(enable))
-        return fail(m_device->errorString());
-    return true;
+    return onLine([&] { return m_line->setDTREnable(enable); });
+}
+
+bool MSComm::RTSEnable() const
+{
+    return onLine([this] { return m_line->RTSEnable(); });
 }
 
 bool MSComm::setRTSEnable(bool enable)
 {
-    m_rts = enable;
-    if (m_state == PortState::Open && !m_device->setRequestToSend(enable))
-        return fail(m_device->errorString());
-    return true;
-}
-
-std::chrono::nanoseconds MSComm::now() const
-{
-    return std::chrono::nanoseconds(m_clock.nsecsElapsed());
-}
-
-qsizetype MSComm::aheadOfWire(std::chrono::nanoseconds t) const
-{
-    return std::max<qsizetype>(m_line.pending(t), m_device->bytesForLine());
-}
-
-qsizetype MSComm::OutBufferCount() const
-{
-    if (m_state != PortState::Open)
-        return 0;
-    return m_heldBytes + aheadOfWire(now());
-}
-
-qsizetype MSComm::InBufferCount() const
-{
-    return m_state == PortState::Open ? std::min(m_device->bytesAvailable(), qint64(kInBufferSize))
-                                      : 0;
+    return onLine([&] { return m_line->setRTSEnable(enable); });
 }
 
 MSComm::OutputResult MSComm::Output(const QByteArray &bytes)
 {
-    if (m_state != PortState::Open) {
-        m_error = tr("A porta serial está fechada");
-        return OutputResult::PortClosed;
-    }
-    if (bytes.size() > kOutBufferSize - OutBufferCount()) {
-        m_error = tr("O buffer de transmissão está cheio");
-        m_txFullPending = true;
-        if (!m_inHandler)
-            m_eventTimer.start();
-        return OutputResult::BufferFull;
-    }
-    if (bytes.isEmpty())
-        return OutputResult::Queued;
-    m_held.append(bytes);
-    m_heldBytes += bytes.size();
-    pumpTx();
-    return OutputResult::Queued;
-}
-
-void MSComm::pumpTx()
-{
-    while (m_state == PortState::Open && !m_held.isEmpty()) {
-        const auto t = now();
-        const qsizetype ahead = aheadOfWire(t);
-        if (ahead > kHandOverAt) {
-            // Come back when the line is about to run dry of what it has.
-            const auto wait
-                = std::max<std::chrono::nanoseconds>(m_line.untilPendingAtMost(kHandOverAt, t),
-                                                     (ahead - kHandOverAt) * m_line.byteTime());
-            m_txTimer.start(
-                std::max(std::chrono::duration_cast<std::chrono::milliseconds>(wait), 1ms));
-            return;
-        }
-        const QByteArray frame = m_held.takeFirst();
-        m_heldBytes -= frame.size();
-        if (!m_device->write(frame)) {
-            onDeviceFailed(PortDevice::Failure::WriteFailed, m_device->errorString());
-            return;
-        }
-        m_line.handOver(frame.size(), t);
-        emit frameOnLine(frame, t, m_line.idleAt());
-    }
-}
-
-void MSComm::finishLine()
-{
-    // Frames not yet handed over are dropped whole; the one on the line is let finish, so
-    // the far end never sees half a frame followed by whatever comes after the next open.
-    m_txTimer.stop();
-    m_held.clear();
-    m_heldBytes = 0;
-    const auto start = now();
-    for (;;) {
-        const auto t = now();
-        const qsizetype ahead = aheadOfWire(t);
-        if (ahead == 0)
-            return;
-        if (t - start >= kMaxDrain)
-            break;
-        const auto step = std::clamp<std::chrono::nanoseconds>(ahead * m_line.byteTime(), 100us,
-                                                               kMaxDrain - (t - start));
-        std::this_thread::sleep_for(step);
-    }
-    // A line that does not drain (held by flow control, a stuck adapter) must not hold the
-    // window: what is left is discarded.
-    m_device->discardOutput();
+    return onLine([&] { return m_line->Output(bytes); });
 }
 
 QByteArray MSComm::Input()
 {
-    if (m_state != PortState::Open)
-        return {};
-    const qsizetype limit
-        = m_inputLen == 0 ? kInBufferSize : std::min<qsizetype>(m_inputLen, kInBufferSize);
-    const QByteArray bytes = m_device->read(limit);
-    const auto at = m_unreadSince.value_or(now());
-    // What is left came before now, but after these.
-    m_unreadSince = m_device->bytesAvailable() > 0 ? std::optional(now()) : std::nullopt;
-    if (!bytes.isEmpty())
-        emit bytesArrived(bytes, at);
-    return bytes;
+    return onLine([this] { return m_line->Input(); });
 }
 
-void MSComm::scheduleEvent()
+qsizetype MSComm::OutBufferCount() const
 {
-    // Never raised again while its handler runs: the handler's return reschedules.
-    if (!m_inHandler && !m_eventTimer.isActive())
-        m_eventTimer.start();
+    return onLine([this] { return m_line->OutBufferCount(); });
 }
 
-void MSComm::raiseEvent()
+qsizetype MSComm::InBufferCount() const
 {
-    if (m_inHandler)
-        return;
-    if (m_txFullPending) {
-        m_txFullPending = false;
-        m_commEvent = comEventTxFull;
-    } else if (m_state == PortState::Open && m_device->bytesAvailable() > 0) {
-        m_commEvent = comEvReceive;
-    } else {
-        return;
-    }
-    m_inHandler = true;
-    emit OnComm();
-    m_inHandler = false;
-    // Whatever arrived meanwhile comes with the next event, after the event loop has had
-    // its turn, so a flood never starves the window.
-    if (m_txFullPending || (m_state == PortState::Open && m_device->bytesAvailable() > 0))
-        m_eventTimer.start();
+    return onLine([this] { return m_line->InBufferCount(); });
 }
 
-void MSComm::onDeviceFailed(PortDevice::Failure, const QString &reason)
+MSComm::PortState MSComm::state() const
 {
-    if (m_state != PortState::Open)
-        return;
-    // A vanished device keeps failing as fast as it can: close at the first failure and
-    // say it once.
-    const QString device = m_deviceName;
-    m_error = reason;
-    shutDown(PortState::Lost);
-    emit portLost(device, reason);
+    return onLine([this] { return m_line->state(); });
 }
 
-void MSComm::shutDown(PortState next)
+QString MSComm::deviceName() const
 {
-    m_unreadSince.reset();
-    m_txTimer.stop();
-    m_held.clear();
-    m_heldBytes = 0;
-    m_line.reset();
-    m_txFullPending = false;
-    m_eventTimer.stop();
-    m_device->close();
-    m_state = next;
+    return onLine([this] { return m_line->deviceName(); });
+}
+
+QString MSComm::errorString() const
+{
+    return onLine([this] { return m_line->errorString(); });
+}
+
+void MSComm::setLoopFrames(const QList<QByteArray> &frames)
+{
+    onLine([&] { m_line->setLoopFrames(frames); });
+}
+
+void MSComm::setLoopInterval(int ms)
+{
+    onLine([&] { m_line->setLoopInterval(ms); });
+}
+
+bool MSComm::loopTicking() const
+{
+    return onLine([this] { return m_line->loopTicking(); });
 }

@@ -1,133 +1,106 @@
 #pragma once
 
-#include "linesettings.h"
-#include "portdevice.h"
-#include "txline.h"
+#include "serialline.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
-#include <QTimer>
+#include <QString>
 
 #include <chrono>
 #include <memory>
-#include <optional>
+#include <type_traits>
 
-// The program's serial control: owns one port, raises OnComm on the UI thread when bytes
-// wait, hands them out in blocks of at most the receive buffer, and keeps a bounded
-// transmit buffer of whole frames. A frame reaches the system in one write, so its bytes
-// follow each other at the line's own speed whatever the window's thread is doing; the
-// control only decides when the next whole frame goes, keeping the line busy without
-// letting more than the transmit buffer wait.
+class QThread;
+
+// The program's serial control, as its owner's thread sees it. The port, its writes and the
+// send loop's ticks run in a SerialLine on a thread of their own, so that painting the
+// window or handling a burst of replies never delays a frame; every call here waits for
+// that thread's answer (microseconds: it never blocks), and the line's events come back to
+// this object's thread in the order they happened. Built with a device of its own (tests),
+// the control runs on the caller's thread instead, with the same behaviour.
 class MSComm : public QObject
 {
     Q_OBJECT
 
 public:
-    enum Event : qint16 {
-        comEvReceive = 2,
-        comEventTxFull = 1010,
-    };
-    enum class PortState { Closed, Open, Lost };
-    enum class OutputResult { Queued, PortClosed, BufferFull };
+    using Event = SerialLine::Event;
+    static constexpr Event comEvReceive = SerialLine::comEvReceive;
+    static constexpr Event comEventTxFull = SerialLine::comEventTxFull;
+    using PortState = SerialLine::PortState;
+    using OutputResult = SerialLine::OutputResult;
+    using LoopTick = SerialLine::LoopTick;
 
-    static constexpr qsizetype kInBufferSize = PortDevice::kReceiveBuffer;
-    static constexpr qsizetype kOutBufferSize = 512;
+    static constexpr qsizetype kInBufferSize = SerialLine::kInBufferSize;
+    static constexpr qsizetype kOutBufferSize = SerialLine::kOutBufferSize;
 
+    // The system's ports, on a thread of the control's own.
     explicit MSComm(QObject *parent = nullptr);
-    // With another device than the system's ports (tests).
+    // Another device (tests), on the caller's thread.
     MSComm(std::unique_ptr<PortDevice> device, QObject *parent = nullptr);
     ~MSComm() override;
 
     // Each setter returns false on failure and leaves the reason in errorString().
-    QString Settings() const { return m_settings.toString(); }
+    QString Settings() const;
     bool setSettings(const QString &settings);
-
-    qint16 InputLen() const { return m_inputLen; }
+    qint16 InputLen() const;
     bool setInputLen(qint16 length);
-
-    qint16 CommPort() const { return m_commPort; }
+    qint16 CommPort() const;
     bool setCommPort(qint16 port);
-
-    bool PortOpen() const { return m_state == PortState::Open; }
-    // Closing lets the frame already handed to the system finish on the line (a tenth of a
-    // second at most at 9600 baud) and drops, whole, those still waiting here.
+    bool PortOpen() const;
     bool setPortOpen(bool open);
-
-    // Applied at once while open, else at the next open.
-    bool DTREnable() const { return m_dtr; }
+    bool DTREnable() const;
     bool setDTREnable(bool enable);
-    bool RTSEnable() const { return m_rts; }
+    bool RTSEnable() const;
     bool setRTSEnable(bool enable);
 
-    // One frame, queued whole or not at all; never waits for the line.
     OutputResult Output(const QByteArray &bytes);
     QByteArray Input();
     qint16 CommEvent() const { return m_commEvent; }
-
-    // Bytes waiting: frames held here plus what the system has not put on the line yet.
     qsizetype OutBufferCount() const;
     qsizetype InBufferCount() const;
 
-    PortState state() const { return m_state; }
-    // The control's own clock, which the signals below give their times in.
-    std::chrono::nanoseconds clock() const { return now(); }
-    QString deviceName() const { return m_deviceName; }
-    QString errorString() const { return m_error; }
+    PortState state() const;
+    std::chrono::nanoseconds clock() const { return m_line->clock(); }
+    QString deviceName() const;
+    QString errorString() const;
+
+    // The send loop, ticking on the line's thread; see SerialLine.
+    void setLoopFrames(const QList<QByteArray> &frames);
+    void setLoopInterval(int ms);
+    bool loopTicking() const;
 
 signals:
     void OnComm();
-    // A frame handed to the system at `handedAt`; by the line clock its last byte leaves
-    // the wire at `lastByteOut`.
     void frameOnLine(const QByteArray &frame, std::chrono::nanoseconds handedAt,
                      std::chrono::nanoseconds lastByteOut);
-    // Bytes read by Input(), which began to arrive at `at`.
     void bytesArrived(const QByteArray &bytes, std::chrono::nanoseconds at);
-    // The open port failed under us (device pulled, far end gone); it is closed now.
-    // The reason is in the user's language.
     void portLost(const QString &device, const QString &reason);
+    // A tick of the loop, after its frames went out (or why they did not).
+    void loopTicked(MSComm::LoopTick tick, std::chrono::nanoseconds at);
 
 private:
-    void onDeviceFailed(PortDevice::Failure failure, const QString &reason);
-    void scheduleEvent();
-    void raiseEvent();
-    void pumpTx();
-    bool fail(const QString &reason);
-    void finishLine();
-    void shutDown(PortState next);
-    std::chrono::nanoseconds now() const;
-    // Bytes handed to the system that the line has not carried yet: the larger of the line
-    // clock's estimate and what the system says it holds (a USB adapter may hold more).
-    qsizetype aheadOfWire(std::chrono::nanoseconds t) const;
+    void wire();
+    void onLineEvent(qint16 event);
 
-    // The next frame goes once no more than this is ahead of the wire: the line stays busy,
-    // and a stop never waits for more than one frame and this.
-    static constexpr qsizetype kHandOverAt = 16;
-    // The longest a close waits for the line, whatever the system claims to hold.
-    static constexpr std::chrono::milliseconds kMaxDrain{300};
+    // Runs `work` on the line's thread and gives back its result.
+    template<typename Work> auto onLine(Work &&work) const
+    {
+        using Result = std::invoke_result_t<Work>;
+        if (!m_thread)
+            return work();
+        if constexpr (std::is_void_v<Result>) {
+            QMetaObject::invokeMethod(m_line, std::forward<Work>(work),
+                                      Qt::BlockingQueuedConnection);
+        } else {
+            Result result{};
+            QMetaObject::invokeMethod(m_line, std::forward<Work>(work),
+                                      Qt::BlockingQueuedConnection, &result);
+            return result;
+        }
+    }
 
-    std::unique_ptr<PortDevice> m_device;
-    LineSettings m_settings;
-    qint16 m_inputLen = 0;
-    qint16 m_commPort = 1;
-    bool m_dtr = false;
-    bool m_rts = false;
-    PortState m_state = PortState::Closed;
+    std::unique_ptr<QThread> m_thread;
+    SerialLine *m_line = nullptr;
     qint16 m_commEvent = 0;
-    QString m_error;
-    QString m_deviceName;
-
-    QTimer m_eventTimer;
-    bool m_inHandler = false;
-    // When the bytes not yet read began to arrive: the device said so before the event
-    // that reads them came round.
-    std::optional<std::chrono::nanoseconds> m_unreadSince;
-    bool m_txFullPending = false;
-
-    QList<QByteArray> m_held;
-    qsizetype m_heldBytes = 0;
-    TxLine m_line;
-    QElapsedTimer m_clock;
-    QTimer m_txTimer;
 };

@@ -199,7 +199,7 @@ void TestEndToEnd::busyWindowCostsNoRefusal()
     click("Command3");
     busy();
     int ticks = 0;
-    connect(&m_rig->form->timer(), &LoopTimer::Timer, this, [&] {
+    connect(&m_rig->form->timer(), &LineTimer::Timer, this, [&] {
         if (++ticks % 3 == 0)
             busy();
     });

@@ -9,6 +9,7 @@
 #include <QPushButton>
 
 #include <memory>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -37,6 +38,7 @@ private slots:
     void rateReadOnlyAtStart();
     void reopenStopsLoop();
     void slowLineBoundsQueueAndSkipsTicks();
+    void ticksKeepTimeWhileWindowBusy();
     void nothingWrittenWhileClosed();
 
 private:
@@ -244,11 +246,30 @@ void TestFrmPadcomLoop::slowLineBoundsQueueAndSkipsTicks()
     QVERIFY(all.size() / one.size() < 1500 / 20); // ticks were skipped
 }
 
+void TestFrmPadcomLoop::ticksKeepTimeWhileWindowBusy()
+{
+    open();
+    m_text1->setText(QStringLiteral("0123456789"));
+    m_rate->setText(QStringLiteral("20"));
+    click("Command7");
+    const QByteArray one = tick("0123456789");
+    QTRY_VERIFY(m_rig->received().size() >= one.size());
+    // The window's thread does nothing else for 300 ms (a long paint, a burst of replies):
+    // the far end hears the ticks due meanwhile all the same.
+    const qsizetype before = m_rig->received().count(one);
+    std::this_thread::sleep_for(300ms);
+    const qsizetype during = m_rig->received().count(one) - before;
+    click("Command7");
+    QVERIFY2(during >= 12, qPrintable(QString::number(during)));
+    QVERIFY(during <= 16);
+}
+
 void TestFrmPadcomLoop::nothingWrittenWhileClosed()
 {
     // The port never opened: a tick or a frame is refused and told, never sent.
-    m_rig->form->Timer1_Timer();
-    QVERIFY(notice()->isVisible());
+    m_rig->form->Command7_Click();
+    QTRY_VERIFY(notice()->isVisible());
+    m_rig->form->Command7_Click();
     QVERIFY(notice()->text().contains(QStringLiteral("fechada")));
     m_rig->form->Command3_Click();
     m_rig->form->Command6_Click();

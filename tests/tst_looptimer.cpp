@@ -1,4 +1,4 @@
-#include "display/looptimer.h"
+#include "serial/looptimer.h"
 
 #include <QElapsedTimer>
 #include <QTest>

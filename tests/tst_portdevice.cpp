@@ -25,6 +25,8 @@ private slots:
     void systemBacklogCountsAsWaiting();
     void failureClosesAndIsToldOnce_data();
     void failureClosesAndIsToldOnce();
+    void loopTickWholeOrSkipped_data();
+    void loopTickWholeOrSkipped();
 
 private:
     QTemporaryDir m_runtime;
@@ -137,6 +139,50 @@ void TestPortDevice::failureClosesAndIsToldOnce()
     QVERIFY(!port.isOpen());
     QCOMPARE(comm.Output("x"), MSComm::OutputResult::PortClosed);
     QCOMPARE(port.written, QByteArray());
+}
+
+void TestPortDevice::loopTickWholeOrSkipped_data()
+{
+    QTest::addColumn<bool>("open");
+    QTest::addColumn<int>("heldBySystem");
+    QTest::addColumn<MSComm::LoopTick>("tick");
+    QTest::addColumn<int>("waiting");
+    // The tick's frames are 2 and 15 bytes: 17 in all.
+    QTest::newRow("room") << true << 0 << MSComm::LoopTick::Sent << 17;
+    QTest::newRow("room for the whole tick, just")
+        << true << 512 - 17 << MSComm::LoopTick::Sent << 512;
+    QTest::newRow("room for its first frame only")
+        << true << 512 - 16 << MSComm::LoopTick::Skipped << 512 - 16;
+    QTest::newRow("port closed") << false << 0 << MSComm::LoopTick::PortClosed << 0;
+}
+
+void TestPortDevice::loopTickWholeOrSkipped()
+{
+    QFETCH(bool, open);
+    QFETCH(int, heldBySystem);
+    QFETCH(MSComm::LoopTick, tick);
+    QFETCH(int, waiting);
+    auto device = std::make_unique<FakePort>();
+    FakePort &port = *device;
+    MSComm comm(std::move(device));
+    if (open)
+        QVERIFY(portsetup::open(comm, QStringLiteral("1")).opened);
+    port.heldBySystem = heldBySystem;
+    const QByteArray cursor("\xA0\x80");
+    const QByteArray text = QByteArray("\xA5\x0D") + QByteArray(13, 'x');
+    comm.setLoopFrames({cursor, text});
+    QSignalSpy ticks(&comm, &MSComm::loopTicked);
+    comm.setLoopInterval(5);
+    QVERIFY(ticks.wait(1000));
+    comm.setLoopInterval(0);
+    QVERIFY(!comm.loopTicking());
+    QCOMPARE(ticks.first().at(0).value<MSComm::LoopTick>(), tick);
+    QCOMPARE(comm.OutBufferCount(), waiting);
+    // Whole or not at all, in order.
+    if (tick == MSComm::LoopTick::Sent && heldBySystem == 0)
+        QCOMPARE(port.written, cursor + text);
+    if (tick != MSComm::LoopTick::Sent)
+        QCOMPARE(port.written, QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestPortDevice)

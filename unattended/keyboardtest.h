@@ -1,9 +1,9 @@
 #pragma once
 
-#include "display/looptimer.h"
 #include "options.h"
 #include "record/figures.h"
 #include "record/sessionrecord.h"
+#include "serial/looptimer.h"
 #include "serial/mscomm.h"
 
 #include <QElapsedTimer>
