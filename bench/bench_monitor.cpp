@@ -105,8 +105,10 @@ int main(int argc, char *argv[])
         form.MSComm1_OnComm();
         if (timing && waiting == MSComm::kInBufferSize)
             handlerMicros << t.nsecsElapsed() / 1000.0;
-        handled += waiting;
     });
+    // What the handler read: more may have come between the count above and its read.
+    QObject::connect(comm, &MSComm::bytesArrived, &form,
+                     [&](const QByteArray &bytes) { handled += bytes.size(); });
 
     // 1. One 1024-byte block at a time.
     constexpr int kBlocks = 200;

@@ -284,9 +284,10 @@ def bench_desktop():
 
 # Why a goal can be missed, as far as it is understood; shown only for the goals missed.
 WHY = {
-    "phase": "a tick is dispatched by the window's event loop: whatever the thread is doing "
-             "when the timer expires (painting the logs, handling the keyboard's replies) "
-             "delays that tick; the timer itself keeps the grid, so the error never adds up.",
+    "phase": "a tick is sent from the serial control's own thread, which does nothing else "
+             "of note; what is left is the machine's scheduling: when the timer expires that "
+             "thread must get a core, against the window, the X server and the far end on "
+             "the same cores. The timer keeps the grid, so the error never adds up.",
     "start": "most of the start is Qt's own: loading the platform plugin, fontconfig and the "
              "X connection; PADCOM's own set-up (controls, font fit) takes a few ms of it.",
     "cpu": "every reply the keyboard sends is read, counted, appended to both logs and "
@@ -343,8 +344,11 @@ def goals(loop, line, starts, idle, cpu):
     for rate, length in CASES:
         answered = med(r["phase p99"] for r in loop[(rate, length, "answered")])
         floor = med(r["phase p99"] for r in loop[(rate, length, "floor")])
+        # Run by run, as the table shows it: the two senders shared each run's machine.
+        paired = med(a["phase p99"] / max(f["phase p99"], 1e-6)
+                     for a, f in zip(loop[(rate, length, "answered")], loop[(rate, length, "floor")]))
         check(f"loop phase error p99 at {rate} ms, {length} characters, keyboard answering ÷ floor sender",
-              answered / max(floor, 1e-6), 1.2, "phase")
+              paired, 1.2, "phase")
         if floor < 0.7:
             check(f"loop phase error p99 at {rate} ms, {length} characters, keyboard answering (ms)",
                   answered, BYTE_MS, "phase")
