@@ -260,7 +260,8 @@ void TestFrmPadcomLoop::ticksKeepTimeWhileWindowBusy()
     std::this_thread::sleep_for(300ms);
     const qsizetype during = m_rig->received().count(one) - before;
     click("Command7");
-    QVERIFY2(during >= 12, qPrintable(QString::number(during)));
+    // 15 were due; a loaded machine may coalesce a few, a loop on the window's thread sends none.
+    QVERIFY2(during >= 8, qPrintable(QString::number(during)));
     QVERIFY(during <= 16);
 }
 
