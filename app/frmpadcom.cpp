@@ -217,14 +217,12 @@ void frmPADCOM::wire()
     connect(&Timer1, &LineTimer::Timer, this, &frmPADCOM::Timer1_Timer);
     // The loop's ticks are built here and sent on the serial control's thread: it is given
     // them again whenever what they are made of changes.
-    connect(Text1, &QPlainTextEdit::textChanged, this, [this] {
+    const auto rearm = [this] {
         if (LoopOn != 0)
             armLoop();
-    });
-    connect(Check1, &QCheckBox::toggled, this, [this] {
-        if (LoopOn != 0)
-            armLoop();
-    });
+    };
+    connect(Text1, &QPlainTextEdit::textChanged, this, rearm);
+    connect(Check1, &QCheckBox::toggled, this, rearm);
 
     // The session's figures and record hear the line from the serial control itself, at
     // its clock; the disk is written on a thread of the record's own.

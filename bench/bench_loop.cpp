@@ -5,7 +5,7 @@
 //             the window also handles the replies and shows them in its logs
 //   floor     a plain sender sleeping to an absolute grid (clock_nanosleep): the best this
 //             machine's scheduling allows
-//   coarse    the same tick handler driven by a coarse Qt timer
+//   coarse    the tick's two buttons pressed from the window's thread by a coarse Qt timer
 //   python    what a technician would write instead: os.write the two frames, time.sleep
 // Prints one JSON line with the arrival time of every tick, for scripts/bench.sh.
 //   bench_loop <padcom|answered|floor|coarse|python> <rate ms> <ticks> <text length>
@@ -139,7 +139,6 @@ int main(int argc, char *argv[])
         form.CMDInicializar_Click();
         if (sender == u"coarse") {
             coarseTimer.setTimerType(Qt::CoarseTimer);
-            // What a plain window timer would do: the tick's two frames from the window's thread.
             QObject::connect(&coarseTimer, &QTimer::timeout, &form, [&form] {
                 form.Command5_Click();
                 form.Command3_Click();

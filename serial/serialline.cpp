@@ -260,14 +260,6 @@ void SerialLine::eventHandled()
         m_eventTimer.start();
 }
 
-void SerialLine::setLoopFrames(const QList<QByteArray> &frames)
-{
-    m_loopFrames = frames;
-    m_loopBytes = 0;
-    for (const QByteArray &frame : frames)
-        m_loopBytes += frame.size();
-}
-
 void SerialLine::onLoopTimer()
 {
     const auto at = now();
@@ -275,13 +267,20 @@ void SerialLine::onLoopTimer()
         emit loopTicked(LoopTick::PortClosed, at);
         return;
     }
-    if (m_loopBytes > kOutBufferSize - OutBufferCount()) {
+    qsizetype bytes = 0;
+    for (const QByteArray &frame : std::as_const(m_loopFrames))
+        bytes += frame.size();
+    if (bytes > kOutBufferSize - OutBufferCount()) {
         emit loopTicked(LoopTick::Skipped, at);
         return;
     }
     for (const QByteArray &frame : std::as_const(m_loopFrames)) {
-        if (Output(frame) != OutputResult::Queued)
-            break; // the port failed under the write, and said so
+        // Room was checked: only a port that failed under the write refuses, and it has
+        // said so; the tick did not go out.
+        if (Output(frame) != OutputResult::Queued) {
+            emit loopTicked(LoopTick::PortClosed, at);
+            return;
+        }
     }
     emit loopTicked(LoopTick::Sent, at);
 }

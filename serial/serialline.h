@@ -81,7 +81,7 @@ public:
 
     // The send loop: every `ms` on a grid, the frames go out together if the transmit buffer
     // has room for all of them, and the tick is skipped whole if not. 0 stops it.
-    void setLoopFrames(const QList<QByteArray> &frames);
+    void setLoopFrames(const QList<QByteArray> &frames) { m_loopFrames = frames; }
     void setLoopInterval(int ms) { m_loopTimer.setInterval(ms); }
     bool loopTicking() const { return m_loopTimer.isTicking(); }
 
@@ -144,5 +144,4 @@ private:
 
     LoopTimer m_loopTimer{this};
     QList<QByteArray> m_loopFrames;
-    qsizetype m_loopBytes = 0;
 };
