@@ -4,6 +4,9 @@
 
 #include <QThread>
 
+#include <algorithm>
+#include <utility>
+
 MSComm::MSComm(QObject *parent)
     : QObject(parent)
     , m_thread(std::make_unique<QThread>())
@@ -48,18 +51,41 @@ void MSComm::wire()
 {
     connect(m_line, &SerialLine::OnComm, this, &MSComm::onLineEvent);
     connect(m_line, &SerialLine::frameOnLine, this, &MSComm::frameOnLine);
-    connect(m_line, &SerialLine::bytesArrived, this, &MSComm::bytesArrived);
     connect(m_line, &SerialLine::portLost, this, &MSComm::portLost);
     connect(m_line, &SerialLine::loopTicked, this, &MSComm::loopTicked);
 }
 
-void MSComm::onLineEvent(qint16 event)
+void MSComm::onLineEvent(qint16 event, const SerialLine::Received &received, quint32 session)
 {
+    // Raised before the port was last opened or closed here: of a session that is over.
+    if (session != m_session) {
+        m_line->eventHandled();
+        return;
+    }
+    if (m_held.bytes.isEmpty())
+        m_held.at = received.at;
+    m_held.bytes += received.bytes;
     m_commEvent = event;
     emit OnComm();
-    // Not waited for: the line goes on at once.
-    QMetaObject::invokeMethod(m_line, &SerialLine::eventHandled,
-                              m_thread ? Qt::QueuedConnection : Qt::DirectConnection);
+    handlerReturned();
+}
+
+void MSComm::handlerReturned()
+{
+    // The line stays "in the handler" while bytes it handed over wait here.
+    if (m_held.bytes.isEmpty())
+        m_line->eventHandled();
+    else
+        QMetaObject::invokeMethod(this, &MSComm::raiseHeld, Qt::QueuedConnection);
+}
+
+void MSComm::raiseHeld()
+{
+    if (!m_held.bytes.isEmpty()) {
+        m_commEvent = comEvReceive;
+        emit OnComm();
+    }
+    handlerReturned();
 }
 
 QString MSComm::Settings() const
@@ -74,12 +100,15 @@ bool MSComm::setSettings(const QString &settings)
 
 qint16 MSComm::InputLen() const
 {
-    return onLine([this] { return m_line->InputLen(); });
+    return m_inputLen;
 }
 
 bool MSComm::setInputLen(qint16 length)
 {
-    return onLine([&] { return m_line->setInputLen(length); });
+    const bool done = onLine([&] { return m_line->setInputLen(length); });
+    if (done)
+        m_inputLen = length;
+    return done;
 }
 
 qint16 MSComm::CommPort() const
@@ -99,7 +128,13 @@ bool MSComm::PortOpen() const
 
 bool MSComm::setPortOpen(bool open)
 {
-    const bool done = onLine([&] { return m_line->setPortOpen(open); });
+    const auto [done, session] = onLine([&] {
+        const bool opened = m_line->setPortOpen(open);
+        return std::pair(opened, m_line->session());
+    });
+    // Bytes of the session before are not read in this one.
+    m_session = session;
+    m_held = {};
     if (done && open)
         m_commEvent = 0;
     return done;
@@ -132,7 +167,18 @@ MSComm::OutputResult MSComm::Output(const QByteArray &bytes)
 
 QByteArray MSComm::Input()
 {
-    return onLine([this] { return m_line->Input(); });
+    SerialLine::Received received;
+    const qsizetype limit
+        = m_inputLen == 0 ? kInBufferSize : std::min<qsizetype>(m_inputLen, kInBufferSize);
+    if (!m_held.bytes.isEmpty()) {
+        received = {m_held.bytes.left(limit), m_held.at};
+        m_held.bytes.remove(0, received.bytes.size());
+    } else {
+        received = onLine([this] { return m_line->Input(); });
+    }
+    if (!received.bytes.isEmpty())
+        emit bytesArrived(received.bytes, received.at);
+    return received.bytes;
 }
 
 qsizetype MSComm::OutBufferCount() const
@@ -142,7 +188,8 @@ qsizetype MSComm::OutBufferCount() const
 
 qsizetype MSComm::InBufferCount() const
 {
-    return onLine([this] { return m_line->InBufferCount(); });
+    const qsizetype atLine = onLine([this] { return m_line->InBufferCount(); });
+    return std::min(m_held.bytes.size() + atLine, kInBufferSize);
 }
 
 MSComm::PortState MSComm::state() const

@@ -17,8 +17,10 @@ class QThread;
 // send loop's ticks run in a SerialLine on a thread of their own, so that painting the
 // window or handling a burst of replies never delays a frame; every call here waits for
 // that thread's answer (microseconds: it never blocks), and the line's events come back to
-// this object's thread in the order they happened. Built with a device of its own (tests),
-// the control runs on the caller's thread instead, with the same behaviour.
+// this object's thread in the order they happened. A receive event brings its bytes along,
+// so that a reply costs each thread one wake-up: Input() in its handler asks nothing of the
+// line. Built with a device of its own (tests), the control runs on the caller's thread
+// instead, with the same behaviour.
 class MSComm : public QObject
 {
     Q_OBJECT
@@ -81,7 +83,10 @@ signals:
 
 private:
     void wire();
-    void onLineEvent(qint16 event);
+    void onLineEvent(qint16 event, const SerialLine::Received &received, quint32 session);
+    // After a handler: the bytes it left are raised again before the line's next event.
+    void handlerReturned();
+    void raiseHeld();
 
     // Runs `work` on the line's thread and gives back its result.
     template<typename Work> auto onLine(Work &&work) const
@@ -103,4 +108,8 @@ private:
     std::unique_ptr<QThread> m_thread;
     SerialLine *m_line = nullptr;
     qint16 m_commEvent = 0;
+    qint16 m_inputLen = 0;
+    // What the line handed over with its events and no handler has read yet.
+    SerialLine::Received m_held;
+    quint32 m_session = 0;
 };

@@ -75,6 +75,8 @@ bool SerialLine::setCommPort(qint16 port)
 
 bool SerialLine::setPortOpen(bool open)
 {
+    // An event raised before this call belongs to the session that ends or starts here.
+    ++m_session;
     if (!open) {
         if (m_state == PortState::Open)
             finishLine();
@@ -153,8 +155,7 @@ SerialLine::OutputResult SerialLine::Output(const QByteArray &bytes)
     if (bytes.size() > kOutBufferSize - OutBufferCount()) {
         m_error = tr("O buffer de transmissão está cheio");
         m_txFullPending = true;
-        if (!m_inHandler)
-            m_eventTimer.start();
+        scheduleEvent();
         return OutputResult::BufferFull;
     }
     if (bytes.isEmpty())
@@ -214,50 +215,57 @@ void SerialLine::finishLine()
     m_device->discardOutput();
 }
 
-QByteArray SerialLine::Input()
+SerialLine::Received SerialLine::Input()
 {
     if (m_state != PortState::Open)
         return {};
     const qsizetype limit
         = m_inputLen == 0 ? kInBufferSize : std::min<qsizetype>(m_inputLen, kInBufferSize);
-    const QByteArray bytes = m_device->read(limit);
-    const auto at = m_unreadSince.value_or(now());
+    Received received{m_device->read(limit), m_unreadSince.value_or(now())};
     // What is left came before now, but after these.
     m_unreadSince = m_device->bytesAvailable() > 0 ? std::optional(now()) : std::nullopt;
-    if (!bytes.isEmpty())
-        emit bytesArrived(bytes, at);
-    return bytes;
+    return received;
 }
 
 void SerialLine::scheduleEvent()
 {
-    // Never raised again while its handler runs: the handler's return reschedules.
-    if (!m_inHandler && !m_eventTimer.isActive())
+    if (!m_eventTimer.isActive())
         m_eventTimer.start();
 }
 
 void SerialLine::raiseEvent()
 {
-    if (m_inHandler)
+    const bool txFull = m_txFullPending;
+    if (!txFull && (m_state != PortState::Open || m_device->bytesAvailable() == 0))
         return;
-    Event event = comEvReceive;
-    if (m_txFullPending) {
+    // Never raised again while its handler runs: its return raises what came meanwhile.
+    for (Handler seen = m_handler.load();;) {
+        if (seen == Handler::Idle) {
+            if (m_handler.compare_exchange_weak(seen, Handler::Busy))
+                break;
+        } else if (seen == Handler::BusyMore
+                   || m_handler.compare_exchange_weak(seen, Handler::BusyMore)) {
+            return;
+        }
+    }
+    if (txFull) {
         m_txFullPending = false;
-        event = comEventTxFull;
-    } else if (m_state != PortState::Open || m_device->bytesAvailable() == 0) {
+        m_handler = Handler::BusyMore; // the bytes, if any, come next
+        emit OnComm(comEventTxFull, {}, m_session);
         return;
     }
-    m_inHandler = true;
-    emit OnComm(event);
+    const Received received = Input();
+    if (m_device->bytesAvailable() > 0)
+        m_handler = Handler::BusyMore;
+    emit OnComm(comEvReceive, received, m_session);
 }
 
 void SerialLine::eventHandled()
 {
-    m_inHandler = false;
     // Whatever arrived meanwhile comes with the next event, after the event loop has had
     // its turn, so a flood never starves the window.
-    if (m_txFullPending || (m_state == PortState::Open && m_device->bytesAvailable() > 0))
-        m_eventTimer.start();
+    if (m_handler.exchange(Handler::Idle) == Handler::BusyMore)
+        QMetaObject::invokeMethod(this, &SerialLine::raiseEvent, Qt::QueuedConnection);
 }
 
 void SerialLine::onLoopTimer()

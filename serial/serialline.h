@@ -11,17 +11,18 @@
 #include <QObject>
 #include <QTimer>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <optional>
 
 // The serial control's working part, on whichever thread it lives (MSComm gives it one of
-// its own): owns one port, raises OnComm when bytes wait, hands them out in blocks of at
-// most the receive buffer, and keeps a bounded transmit buffer of whole frames. A frame
-// reaches the system in one write, so its bytes follow each other at the line's own speed;
-// the line only decides when the next whole frame goes, keeping the line busy without
-// letting more than the transmit buffer wait. The send loop ticks here too, so that a
-// tick's frames go out on time whatever the window's thread is doing.
+// its own): owns one port, raises OnComm when bytes wait, with the block of at most the
+// receive buffer that the handler will read, and keeps a bounded transmit buffer of whole
+// frames. A frame reaches the system in one write, so its bytes follow each other at the
+// line's own speed; the line only decides when the next whole frame goes, keeping the line
+// busy without letting more than the transmit buffer wait. The send loop ticks here too, so
+// that a tick's frames go out on time whatever the window's thread is doing.
 class SerialLine : public QObject
 {
     Q_OBJECT
@@ -65,9 +66,19 @@ public:
 
     // One frame, queued whole or not at all; never waits for the line.
     OutputResult Output(const QByteArray &bytes);
-    QByteArray Input();
-    // The handler of the last OnComm has returned: the next event may be raised.
+    // Bytes read from the port, and when the first of them began to arrive.
+    struct Received
+    {
+        QByteArray bytes;
+        std::chrono::nanoseconds at{};
+    };
+    // Up to InputLen bytes (the whole receive buffer if 0).
+    Received Input();
+    // The handler of the last OnComm has returned: the next event may be raised. Safe from
+    // any thread, and wakes this one only if there is something to raise.
     void eventHandled();
+    // Counts every open and close: an event tells which port session its bytes came from.
+    quint32 session() const { return m_session; }
 
     // Bytes waiting: frames held here plus what the system has not put on the line yet.
     qsizetype OutBufferCount() const;
@@ -86,14 +97,13 @@ public:
     bool loopTicking() const { return m_loopTimer.isTicking(); }
 
 signals:
-    // Not raised again until eventHandled().
-    void OnComm(qint16 event);
+    // Not raised again until eventHandled(). A receive event brings the block the handler
+    // reads, taken from the port as it is raised: the handler's thread never has to ask.
+    void OnComm(qint16 event, const SerialLine::Received &received, quint32 session);
     // A frame handed to the system at `handedAt`; by the line clock its last byte leaves
     // the wire at `lastByteOut`.
     void frameOnLine(const QByteArray &frame, std::chrono::nanoseconds handedAt,
                      std::chrono::nanoseconds lastByteOut);
-    // Bytes read by Input(), which began to arrive at `at`.
-    void bytesArrived(const QByteArray &bytes, std::chrono::nanoseconds at);
     // The open port failed under us (device pulled, far end gone); it is closed now.
     // The reason is in the user's language.
     void portLost(const QString &device, const QString &reason);
@@ -130,7 +140,10 @@ private:
     QString m_deviceName;
 
     QTimer m_eventTimer;
-    bool m_inHandler = false;
+    // Written by the handler's thread as well as this one.
+    enum class Handler { Idle, Busy, BusyMore };
+    std::atomic<Handler> m_handler{Handler::Idle};
+    quint32 m_session = 0;
     // When the bytes not yet read began to arrive: the device said so before the event
     // that reads them came round.
     std::optional<std::chrono::nanoseconds> m_unreadSince;

@@ -68,8 +68,10 @@ private slots:
     void cleanup();
     void slaveIsRawAfterOpen();
     void everyByteBothWays();
+    void inputIsBoundedAndLosesNothing_data();
     void inputIsBoundedAndLosesNothing();
     void onCommNotReentered();
+    void closedSessionBytesNotRead();
     void refusedPorts_data();
     void refusedPorts();
     void othersSeeUsHeld();
@@ -138,10 +140,21 @@ void TestMSComm::everyByteBothWays()
     QTRY_COMPARE_WITH_TIMEOUT(m_peer->received(), allBytes(), 3000);
 }
 
+void TestMSComm::inputIsBoundedAndLosesNothing_data()
+{
+    QTest::addColumn<int>("inputLen");
+    QTest::addColumn<int>("limit");
+    QTest::newRow("the whole buffer") << 0 << int(MSComm::kInBufferSize);
+    QTest::newRow("InputLen 3") << 3 << 3;
+}
+
 void TestMSComm::inputIsBoundedAndLosesNothing()
 {
+    QFETCH(int, inputLen);
+    QFETCH(int, limit);
     MSComm comm;
     QVERIFY(openPort(comm, 1));
+    QVERIFY(comm.setInputLen(qint16(inputLen)));
     QByteArray data;
     for (int i = 0; i < 5000; ++i)
         data.append(char(i * 7 + i / 256));
@@ -155,7 +168,7 @@ void TestMSComm::inputIsBoundedAndLosesNothing()
     m_peer->send(data);
     QTRY_COMPARE(got.size(), data.size());
     QCOMPARE(got, data);
-    QVERIFY(largest <= MSComm::kInBufferSize);
+    QVERIFY(largest <= limit);
 }
 
 void TestMSComm::onCommNotReentered()
@@ -181,6 +194,22 @@ void TestMSComm::onCommNotReentered()
     m_peer->send("x");
     QTRY_VERIFY(events >= 2);
     QCOMPARE(deepest, 1);
+}
+
+void TestMSComm::closedSessionBytesNotRead()
+{
+    MSComm comm;
+    QVERIFY(openPort(comm, 1));
+    QByteArray got;
+    connect(&comm, &MSComm::OnComm, this, [&] { got += comm.Input(); });
+    // The control takes these from the port and raises its event; the port is opened again
+    // before the event comes round.
+    m_peer->send("old");
+    QTest::qSleep(100);
+    QVERIFY(comm.setPortOpen(false));
+    QVERIFY(openPort(comm, 1));
+    m_peer->send("new");
+    QTRY_COMPARE(got, QByteArray("new"));
 }
 
 void TestMSComm::refusedPorts_data()

@@ -1,5 +1,6 @@
 #include "app/widgets/controlnames.h"
 #include "app/widgets/qttexts.h"
+#include "app/widgets/steadyscrollbar.h"
 #include "app/widgets/textbox.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -41,6 +42,8 @@ private slots:
     void userEditOfLogKeepsControls();
     void controlNamesFitTheirCells();
     void logFollowsOnlyAtBottom();
+    void scrollBarRepaintsOnlyWhatChanged_data();
+    void scrollBarRepaintsOnlyWhatChanged();
     void logWrapsAsItGrows_data();
     void logWrapsAsItGrows();
     void onlyWhatTheLineCarries();
@@ -268,6 +271,60 @@ void TestTextBox::logFollowsOnlyAtBottom()
     box.setText(text);
     box.flushView();
     QCOMPARE(bar->value(), 0);
+}
+
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+void TestTextBox::scrollBarRepaintsOnlyWhatChanged_data()
+{
+    QTest::addColumn<int>("maximum");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<bool>("repainted");
+    // From a range of 0..1000 at 0, a page of 10: the handle is at its shortest.
+    QTest::newRow("one more line, same handle") << 1001 << 0 << false;
+    QTest::newRow("handle moves") << 1000 << 500 << true;
+    QTest::newRow("a few lines, handle grows") << 5 << 0 << true;
+    QTest::newRow("at the far end") << 1000 << 1000 << true;
+}
+
+void TestTextBox::scrollBarRepaintsOnlyWhatChanged()
+{
+    QFETCH(int, maximum);
+    QFETCH(int, value);
+    QFETCH(bool, repainted);
+    SteadyScrollBar bar(Qt::Vertical);
+    bar.resize(16, 200);
+    bar.setRange(0, 1000);
+    bar.setPageStep(10);
+    bar.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&bar));
+    QTest::qWait(50);
+    PaintCounter counter;
+    bar.installEventFilter(&counter);
+    bar.setMaximum(maximum);
+    bar.setValue(value);
+    QTest::qWait(50);
+    QCOMPARE(counter.paints > 0, repainted);
+
+    // Painted in bands, it looks as the plain bar does.
+    SteadyScrollBar steady(Qt::Vertical);
+    QScrollBar plain(Qt::Vertical);
+    for (QScrollBar *each : {static_cast<QScrollBar *>(&steady), &plain}) {
+        each->resize(16, 200);
+        each->setRange(0, maximum);
+        each->setPageStep(10);
+        each->setValue(value);
+    }
+    QCOMPARE(steady.grab().toImage(), plain.grab().toImage());
 }
 
 static bool eachParagraphOneLine(const TextBox &box)

@@ -1,6 +1,7 @@
 #include "textbox.h"
 
 #include "controlnames.h"
+#include "steadyscrollbar.h"
 #include "text/boxtext.h"
 #include "text/win1252.h"
 
@@ -49,6 +50,12 @@ TextBox::TextBox(Mode mode, QWidget *parent)
         symbols.setStyleStrategy(QFont::PreferNoShaping);
         symbols.setKerning(false);
         setFont(symbols);
+        auto *bar = new SteadyScrollBar(Qt::Vertical);
+        setVerticalScrollBar(bar);
+        // Paging with the bar goes by the laid-out lines, as with the bar the box was born
+        // with; the box's handler for it has no other name to connect by.
+        connect(bar, SIGNAL(actionTriggered(int)), this,
+                SLOT(_q_verticalScrollbarActionTriggered(int)));
     }
     m_viewTimer.setSingleShot(true);
     m_viewTimer.setInterval(kRefresh);
