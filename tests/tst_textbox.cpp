@@ -41,6 +41,7 @@ private slots:
     void inputMethodRespectsLimit();
     void userEditOfLogKeepsControls();
     void controlNamesFitTheirCells();
+    void grownLineLooksAsIfSetAtOnce();
     void logFollowsOnlyAtBottom();
     void scrollBarRepaintsOnlyWhatChanged_data();
     void scrollBarRepaintsOnlyWhatChanged();
@@ -243,6 +244,30 @@ void TestTextBox::controlNamesFitTheirCells()
     box.setTextCursor(afterAck);
     QTest::keyClicks(&box, QStringLiteral("i"));
     QTRY_COMPARE(cell(2), QFontMetricsF(box.font()).horizontalAdvance(u'i'));
+}
+
+void TestTextBox::grownLineLooksAsIfSetAtOnce()
+{
+    // The names a line had are kept as it grows, where they were.
+    const QChar bytes[]
+        = {QChar(0x06), u'a', QChar(0x15), QChar(0), QChar(0x06), u'b', QChar(0x06)};
+    const QString text(bytes, std::size(bytes));
+    TextBox grown(TextBox::Mode::Log);
+    TextBox whole(TextBox::Mode::Log);
+    for (TextBox *box : {&grown, &whole}) {
+        box->setFocusPolicy(Qt::NoFocus);
+        box->resize(300, 80);
+        box->show();
+        QVERIFY(QTest::qWaitForWindowExposed(box));
+    }
+    for (qsizetype length : {2, 3, 6, 7}) {
+        grown.setText(text.left(length));
+        grown.flushView();
+        grown.grab();
+    }
+    whole.setText(text);
+    whole.flushView();
+    QCOMPARE(grown.grab().toImage(), whole.grab().toImage());
 }
 
 void TestTextBox::logFollowsOnlyAtBottom()

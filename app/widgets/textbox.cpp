@@ -418,21 +418,29 @@ void TextBox::paintEvent(QPaintEvent *event)
 const QList<TextBox::NamedCell> &TextBox::namesOf(const QTextBlock &block, const QTextLine &line)
 {
     const QString symbols = block.text().mid(line.textStart(), line.textLength());
-    QString key = symbols;
     const int lineStart = block.position() - block.blockNumber() + line.textStart();
-    if (m_mode == Mode::Log) // a byte without a glyph is named after the byte itself
-        key += u'\0' + m_text.mid(lineStart, line.textLength());
+    // In a log, a byte without a glyph is named after the byte itself.
+    const QString actual
+        = m_mode == Mode::Log ? m_text.mid(lineStart, line.textLength()) : QString();
     LineNames &names
         = m_lineNames[(quint64(quint32(block.blockNumber())) << 32) | quint32(line.lineNumber())];
-    if (names.text == key)
+    if (names.symbols == symbols && names.actual == actual)
         return names.cells;
-    names.text = key;
-    names.cells.clear();
+    // A log's last line grows at its end: the cells it had stay where they were.
+    qsizetype from = 0;
+    if (m_mode == Mode::Log && symbols.startsWith(names.symbols)
+        && actual.startsWith(names.actual)) {
+        from = names.symbols.size();
+    } else {
+        names.cells.clear();
+    }
+    names.symbols = symbols;
+    names.actual = actual;
     const QFont namesFont = controlnames::font(font());
-    for (qsizetype i = 0; i < symbols.size(); ++i) {
+    for (qsizetype i = from; i < symbols.size(); ++i) {
         const qsizetype at = lineStart + i;
-        const QChar actual = m_mode == Mode::Log && at < m_text.size() ? m_text[at] : QChar();
-        const QString name = boxtext::nameOf(symbols[i], actual);
+        const QChar byte = m_mode == Mode::Log && at < m_text.size() ? m_text[at] : QChar();
+        const QString name = boxtext::nameOf(symbols[i], byte);
         if (name.isEmpty())
             continue;
         const int column = line.textStart() + int(i);
@@ -446,9 +454,7 @@ const QList<TextBox::NamedCell> &TextBox::namesOf(const QTextBlock &block, const
 
 void TextBox::paintControlNames(const QRect &area)
 {
-    const QString look = font().key() + u'|' + QString::number(palette().cacheKey()) + u'|'
-                         + QString::number(devicePixelRatioF()) + u'|'
-                         + QString::number(viewport()->width());
+    const NamesLook look{font(), palette().cacheKey(), devicePixelRatioF(), viewport()->width()};
     if (look != m_namesLook) {
         m_namesLook = look;
         m_lineNames.clear();

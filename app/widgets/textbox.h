@@ -85,12 +85,22 @@ private:
     };
     struct LineNames
     {
-        QString text; // the line's symbols, and in a log the characters they stand for
+        QString symbols;
+        QString actual; // in a log, the characters the symbols stand for
         QList<NamedCell> cells;
     };
     const QList<NamedCell> &namesOf(const QTextBlock &block, const QTextLine &line);
     QHash<quint64, LineNames> m_lineNames;
-    QString m_namesLook; // what every picture depends on beside its name and size
+    // What every picture depends on beside its name and size.
+    struct NamesLook
+    {
+        QFont font;
+        qint64 palette = 0;
+        qreal ratio = 0;
+        int width = 0;
+        friend bool operator==(const NamesLook &, const NamesLook &) = default;
+    };
+    NamesLook m_namesLook;
     controlnames::CellFormats m_logCells;
     QHash<char16_t, qreal> m_advances;
     QList<qsizetype> m_lineStarts; // where each paragraph of a log begins in the text
