@@ -303,8 +303,10 @@ WHY = {
     "start": "most of the start is Qt's own: loading the platform plugin, fontconfig and the "
              "X connection; PADCOM's own set-up (controls, font fit) takes a few ms of it.",
     "cpu": "every reply the keyboard sends is read, counted, appended to both logs and "
-           "drawn (at most 25 times a second, only the last line laid out again); what is left is "
-           "the toolkit's per-event cost: wake-ups, the scroll bars and the flush to the X server.",
+           "drawn (at most 25 times a second, only the last line laid out again); a reply now "
+           "wakes each of the two threads once, and the scroll bars no longer wake the raster "
+           "engine's threads. What is left is the text machinery's: laying out and painting "
+           "the logs' last line, and the flush to the X server.",
     "line": "see the figure: the far end reads 960 bytes/s and PADCOM keeps up to 512 bytes "
             "waiting, which the line needs about half a second to carry after a stop.",
 }
