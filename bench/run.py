@@ -142,23 +142,35 @@ def bench_receive():
 
 # ---- 4. start, size and idle ----
 def proc_usage(pid):
-    """CPU seconds, resident MB and context switches of a process, summed over its threads.
+    """Per thread: CPU seconds and context switches; and the process's resident MB.
 
     The CPU time is the scheduler's own count of time on a core (schedstat), not the
     utime/stime of /proc/PID/stat: those are sampled at the kernel's tick, and a loop that
     wakes on a grid of its own can fall on the ticks or between them for a whole run."""
-    cpu, switches = 0.0, 0
+    threads = {}
     for task in glob.glob(f"/proc/{pid}/task/*"):
         try:
             with open(f"{task}/schedstat") as f:
-                cpu += int(f.read().split()[0]) / 1e9
+                cpu = int(f.read().split()[0]) / 1e9
             with open(f"{task}/status") as f:
-                switches += sum(int(m) for m in re.findall(r"ctxt_switches:\s+(\d+)", f.read()))
+                switches = sum(int(m) for m in re.findall(r"ctxt_switches:\s+(\d+)", f.read()))
+            threads[task] = (cpu, switches)
         except (OSError, IndexError):
             pass  # a thread that ended meanwhile
     with open(f"/proc/{pid}/status") as f:
         rss = int(re.search(r"VmRSS:\s+(\d+)", f.read()).group(1)) / 1024
-    return cpu, rss, switches
+    return threads, rss
+
+def usage_between(before, after):
+    """CPU seconds and context switches between two proc_usage() readings. A thread that
+    ended meanwhile (an idle pool thread retiring) is left out rather than counted as
+    giving its time back; one that started is counted whole."""
+    cpu = switches = 0
+    for task, (c1, s1) in after.items():
+        c0, s0 = before.get(task, (0, 0))
+        cpu += c1 - c0
+        switches += s1 - s0
+    return cpu, switches
 
 def window_id(title, timeout=30):
     end = time.monotonic() + timeout
@@ -272,25 +284,26 @@ def bench_desktop():
         port, sim, done = far_end("answer", env)
         p = open_and_loop(env, port, 0)
         say(f"    idle: {IDLE_SECONDS} s with the port open, run {rep + 1}/{REPS}")
-        c0, rss, _ = proc_usage(p.pid)
+        u0, rss = proc_usage(p.pid)
         time.sleep(IDLE_SECONDS)
-        c1, _, _ = proc_usage(p.pid)
-        idle.append({"rss": rss, "idle cpu": 100 * (c1 - c0) / IDLE_SECONDS})
+        u1, _ = proc_usage(p.pid)
+        idle.append({"rss": rss, "idle cpu": 100 * usage_between(u0, u1)[0] / IDLE_SECONDS})
         p.terminate(); p.wait(); done()
         for rate in (100, 20):
             for kind in ("answer", "silent"):
                 say(f"    CPU: {CPU_SECONDS} s of a {rate} ms loop, far end {kind}, run {rep + 1}/{REPS}")
                 port, sim, done = far_end(kind, env)
                 p = open_and_loop(env, port, rate)
-                c0, _, w0 = proc_usage(p.pid)
-                s0 = proc_usage(sim.pid)[0] if sim else 0
+                u0, _ = proc_usage(p.pid)
+                s0, _ = proc_usage(sim.pid) if sim else ({}, 0)
                 time.sleep(CPU_SECONDS)
-                c1, loop_rss, w1 = proc_usage(p.pid)
-                s1, sim_rss, _ = proc_usage(sim.pid) if sim else (0, 0, 0)
+                u1, loop_rss = proc_usage(p.pid)
+                s1, sim_rss = proc_usage(sim.pid) if sim else ({}, 0)
+                used, switches = usage_between(u0, u1)
                 cpu.setdefault(f"{rate} {kind}", []).append(
-                    {"cpu": 100 * (c1 - c0) / CPU_SECONDS, "rss": loop_rss,
-                     "switches": (w1 - w0) / CPU_SECONDS,
-                     "sim cpu": 100 * (s1 - s0) / CPU_SECONDS, "sim rss": sim_rss})
+                    {"cpu": 100 * used / CPU_SECONDS, "rss": loop_rss,
+                     "switches": switches / CPU_SECONDS,
+                     "sim cpu": 100 * usage_between(s0, s1)[0] / CPU_SECONDS, "sim rss": sim_rss})
                 p.terminate(); p.wait(); done()
     return starts, idle, cpu
 
