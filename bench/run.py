@@ -361,6 +361,11 @@ def bench_record():
 def med(values):
     return statistics.median(values)
 
+def phase_ratios(loop, rate, length, a, b):
+    """Sender a's phase p99 ÷ sender b's, run by run: the two shared each run's machine."""
+    return [p["phase p99"] / max(1e-6, q["phase p99"])
+            for p, q in zip(loop[(rate, length, a)], loop[(rate, length, b)])]
+
 def goals(loop, line, starts, idle, cpu):
     rows = []
     def check(what, value, limit, why, lower_is_better=True):
@@ -371,11 +376,8 @@ def goals(loop, line, starts, idle, cpu):
     for rate, length in CASES:
         answered = med(r["phase p99"] for r in loop[(rate, length, "answered")])
         floor = med(r["phase p99"] for r in loop[(rate, length, "floor")])
-        # Run by run, as the table shows it: the two senders shared each run's machine.
-        paired = med(a["phase p99"] / max(f["phase p99"], 1e-6)
-                     for a, f in zip(loop[(rate, length, "answered")], loop[(rate, length, "floor")]))
         check(f"loop phase error p99 at {rate} ms, {length} characters, keyboard answering ÷ floor sender",
-              paired, 1.2, "phase")
+              med(phase_ratios(loop, rate, length, "answered", "floor")), 1.2, "phase")
         if floor < 0.7:
             check(f"loop phase error p99 at {rate} ms, {length} characters, keyboard answering (ms)",
                   answered, BYTE_MS, "phase")
@@ -464,7 +466,7 @@ def write_report(header, loop, line, per_byte, blocks, floods, starts, idle, cpu
             g = lambda k, f="{:.3f}": spread([r[k] for r in rs], f)
             out.append(f"| {rate} ms, {length} ch | {s} | {g('mean/rate', '{:.5f}')} | {g('p50')} / {g('p99')} / {g('max')} "
                        f"| {g('drift', '{:+.2f}')} | {g('phase p50')} / {g('phase p99')} / {g('phase max')} |")
-        ratio = lambda a, b: [p["phase p99"] / max(1e-6, q["phase p99"]) for p, q in zip(loop[(rate, length, a)], loop[(rate, length, b)])]
+        ratio = lambda a, b: phase_ratios(loop, rate, length, a, b)
         out.append(f"| | **answered ÷ floor, phase p99** | | | | **{spread(ratio('answered', 'floor'), '{:.2f}')}×** |")
         out.append(f"| | **Python ÷ answered, phase p99 ({LOOP_TICKS} ticks)** | | | | **{spread(ratio('python', 'answered'), '{:.0f}')}×** |")
     answered = loop[(100, 13, "answered")]

@@ -168,10 +168,8 @@ MSComm::OutputResult MSComm::Output(const QByteArray &bytes)
 QByteArray MSComm::Input()
 {
     SerialLine::Received received;
-    const qsizetype limit
-        = m_inputLen == 0 ? kInBufferSize : std::min<qsizetype>(m_inputLen, kInBufferSize);
     if (!m_held.bytes.isEmpty()) {
-        received = {m_held.bytes.left(limit), m_held.at};
+        received = {m_held.bytes.left(SerialLine::inputLimit(m_inputLen)), m_held.at};
         m_held.bytes.remove(0, received.bytes.size());
     } else {
         received = onLine([this] { return m_line->Input(); });

@@ -219,9 +219,7 @@ SerialLine::Received SerialLine::Input()
 {
     if (m_state != PortState::Open)
         return {};
-    const qsizetype limit
-        = m_inputLen == 0 ? kInBufferSize : std::min<qsizetype>(m_inputLen, kInBufferSize);
-    Received received{m_device->read(limit), m_unreadSince.value_or(now())};
+    Received received{m_device->read(inputLimit(m_inputLen)), m_unreadSince.value_or(now())};
     // What is left came before now, but after these.
     m_unreadSince = m_device->bytesAvailable() > 0 ? std::optional(now()) : std::nullopt;
     return received;
@@ -248,16 +246,12 @@ void SerialLine::raiseEvent()
             return;
         }
     }
-    if (txFull) {
-        m_txFullPending = false;
-        m_handler = Handler::BusyMore; // the bytes, if any, come next
-        emit OnComm(comEventTxFull, {}, m_session);
-        return;
-    }
-    const Received received = Input();
-    if (m_device->bytesAvailable() > 0)
+    m_txFullPending = false;
+    // A refused frame is told first; the bytes, if any, come with the next event.
+    const Received received = txFull ? Received{} : Input();
+    if (m_state == PortState::Open && m_device->bytesAvailable() > 0)
         m_handler = Handler::BusyMore;
-    emit OnComm(comEvReceive, received, m_session);
+    emit OnComm(txFull ? comEventTxFull : comEvReceive, received, m_session);
 }
 
 void SerialLine::eventHandled()

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -74,6 +75,10 @@ public:
     };
     // Up to InputLen bytes (the whole receive buffer if 0).
     Received Input();
+    static qsizetype inputLimit(qint16 inputLen)
+    {
+        return inputLen == 0 ? kInBufferSize : std::min<qsizetype>(inputLen, kInBufferSize);
+    }
     // The handler of the last OnComm has returned: the next event may be raised. Safe from
     // any thread, and wakes this one only if there is something to raise.
     void eventHandled();
