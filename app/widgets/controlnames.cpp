@@ -91,8 +91,9 @@ const QTextCharFormat &CellFormats::formatFor(QChar symbol, const QFont &base)
 
 void CellFormats::apply(QTextDocument *document, int from, int to, const QFont &base)
 {
-    const QString text = document->toRawText();
-    to = std::min(to, int(text.size()));
+    // A log's append is a few characters at the end of a long text: each one is looked up,
+    // rather than the whole text copied out.
+    to = std::min(to, document->characterCount() - 1);
     QTextCursor cursor(document);
     cursor.beginEditBlock();
     int run = from; // start of the plain characters not yet formatted
@@ -104,12 +105,13 @@ void CellFormats::apply(QTextDocument *document, int from, int to, const QFont &
         }
     };
     for (int i = from; i < to; ++i) {
-        if (!boxtext::isNamed(text[i]))
+        const QChar symbol = document->characterAt(i);
+        if (!boxtext::isNamed(symbol))
             continue;
         plainUpTo(i);
         cursor.setPosition(i);
         cursor.setPosition(i + 1, QTextCursor::KeepAnchor);
-        cursor.setCharFormat(formatFor(text[i], base));
+        cursor.setCharFormat(formatFor(symbol, base));
         run = i + 1;
     }
     plainUpTo(to);

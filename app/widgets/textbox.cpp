@@ -234,8 +234,8 @@ void TextBox::flushView()
         from = at - lastLine.size();
     }
     insert += QStringView(tail).mid(from);
-    end.movePosition(QTextCursor::End);
-    const int start = end.position();
+    const int start = document()->characterCount() - 1;
+    end.setPosition(start);
     end.insertText(insert, QTextCharFormat());
     widenLogCells(start, end.position());
     end.endEditBlock();
@@ -436,7 +436,6 @@ const QList<TextBox::NamedCell> &TextBox::namesOf(const QTextBlock &block, const
     }
     names.symbols = symbols;
     names.actual = actual;
-    const QFont namesFont = controlnames::font(font());
     for (qsizetype i = from; i < symbols.size(); ++i) {
         const qsizetype at = lineStart + i;
         const QChar byte = m_mode == Mode::Log && at < m_text.size() ? m_text[at] : QChar();
@@ -446,8 +445,12 @@ const QList<TextBox::NamedCell> &TextBox::namesOf(const QTextBlock &block, const
         const int column = line.textStart() + int(i);
         const qreal left = line.cursorToX(column);
         const QSize size(qRound(line.cursorToX(column + 1) - left), qRound(line.height()));
-        names.cells.append(
-            {left, controlnames::picture(name, size, namesFont, palette(), devicePixelRatioF())});
+        QPixmap &picture = m_pictures[{name, size}];
+        if (picture.isNull()) {
+            picture
+                = controlnames::picture(name, size, m_namesFont, palette(), devicePixelRatioF());
+        }
+        names.cells.append({left, picture});
     }
     return names.cells;
 }
@@ -457,7 +460,9 @@ void TextBox::paintControlNames(const QRect &area)
     const NamesLook look{font(), palette().cacheKey(), devicePixelRatioF(), viewport()->width()};
     if (look != m_namesLook) {
         m_namesLook = look;
+        m_namesFont = controlnames::font(look.font);
         m_lineNames.clear();
+        m_pictures.clear();
     }
     if (m_lineNames.size() > 4096) // lines long scrolled away, or a text replaced many times
         m_lineNames.clear();

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QSize>
 #include <QString>
 #include <QTimer>
 
@@ -101,6 +102,9 @@ private:
         friend bool operator==(const NamesLook &, const NamesLook &) = default;
     };
     NamesLook m_namesLook;
+    QFont m_namesFont;
+    // Each name's picture at each cell size, drawn once per look.
+    QHash<std::pair<QString, QSize>, QPixmap> m_pictures;
     controlnames::CellFormats m_logCells;
     QHash<char16_t, qreal> m_advances;
     QList<qsizetype> m_lineStarts; // where each paragraph of a log begins in the text
