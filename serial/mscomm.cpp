@@ -62,6 +62,7 @@ void MSComm::onLineEvent(qint16 event, const SerialLine::Received &received, qui
         m_line->eventHandled();
         return;
     }
+    m_line->taken(received.bytes.size());
     if (m_held.bytes.isEmpty())
         m_held.at = received.at;
     m_held.bytes += received.bytes;

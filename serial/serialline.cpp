@@ -77,6 +77,7 @@ bool SerialLine::setPortOpen(bool open)
 {
     // An event raised before this call belongs to the session that ends or starts here.
     ++m_session;
+    m_inTransit = 0;
     if (!open) {
         if (m_state == PortState::Open)
             finishLine();
@@ -142,8 +143,9 @@ qsizetype SerialLine::OutBufferCount() const
 
 qsizetype SerialLine::InBufferCount() const
 {
-    return m_state == PortState::Open ? std::min(m_device->bytesAvailable(), qint64(kInBufferSize))
-                                      : 0;
+    return m_state == PortState::Open
+               ? std::min<qsizetype>(m_device->bytesAvailable() + m_inTransit, kInBufferSize)
+               : 0;
 }
 
 SerialLine::OutputResult SerialLine::Output(const QByteArray &bytes)
@@ -251,6 +253,7 @@ void SerialLine::raiseEvent()
     const Received received = txFull ? Received{} : Input();
     if (m_state == PortState::Open && m_device->bytesAvailable() > 0)
         m_handler = Handler::BusyMore;
+    m_inTransit += received.bytes.size();
     emit OnComm(txFull ? comEventTxFull : comEvReceive, received, m_session);
 }
 

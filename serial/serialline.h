@@ -82,6 +82,9 @@ public:
     // The handler of the last OnComm has returned: the next event may be raised. Safe from
     // any thread, and wakes this one only if there is something to raise.
     void eventHandled();
+    // The control has taken the bytes an event of the current session brought. Until then
+    // they count as received and unread. Safe from any thread.
+    void taken(qsizetype bytes) { m_inTransit -= bytes; }
     // Counts every open and close: an event tells which port session its bytes came from.
     quint32 session() const { return m_session; }
 
@@ -149,6 +152,9 @@ private:
     enum class Handler { Idle, Busy, BusyMore };
     std::atomic<Handler> m_handler{Handler::Idle};
     quint32 m_session = 0;
+    // Bytes on their way to the control with an event: still in the receive buffer for
+    // whoever counts it, or a count would drop to nothing while they cross threads.
+    std::atomic<qsizetype> m_inTransit{0};
     // When the bytes not yet read began to arrive: the device said so before the event
     // that reads them came round.
     std::optional<std::chrono::nanoseconds> m_unreadSince;

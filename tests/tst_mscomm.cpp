@@ -209,8 +209,11 @@ void TestMSComm::closedSessionBytesNotRead()
     // before the event comes round.
     m_peer->send("old");
     QTest::qSleep(100);
+    // On their way to this thread, they are still received and unread.
+    QCOMPARE(comm.InBufferCount(), 3);
     QVERIFY(comm.setPortOpen(false));
     QVERIFY(openPort(comm, 1));
+    QCOMPARE(comm.InBufferCount(), 0);
     m_peer->send("new");
     QTRY_COMPARE(got, QByteArray("new"));
 }
