@@ -7,7 +7,6 @@
 #include <QHash>
 #include <QPainter>
 #include <QPalette>
-#include <QPixmapCache>
 #include <QSyntaxHighlighter>
 #include <QTextCharFormat>
 #include <QTextCursor>
@@ -123,17 +122,7 @@ QPixmap picture(const QString &name, QSize size, const QFont &names, const QPale
 {
     const QColor ink = palette.color(QPalette::Text);
     const QColor background = palette.color(QPalette::Base);
-    // Everything the drawing depends on is in the key, each part whole (one arg() call, so
-    // no part is read as a placeholder).
-    const QString key
-        = QStringLiteral("textbox-name:%1:%2x%3@%4:%5:%6:%7")
-              .arg(name, QString::number(size.width()), QString::number(size.height()),
-                   QString::number(pixelRatio), QString::number(ink.rgba()),
-                   QString::number(background.rgba()), names.key());
-    QPixmap box;
-    if (QPixmapCache::find(key, &box))
-        return box;
-    box = QPixmap(size * pixelRatio);
+    QPixmap box(size * pixelRatio);
     box.setDevicePixelRatio(pixelRatio);
     // Over whatever the font drew for the character (often a hollow box).
     box.fill(background);
@@ -147,7 +136,6 @@ QPixmap picture(const QString &name, QSize size, const QFont &names, const QPale
     p.setFont(names);
     p.drawText(cell, Qt::AlignCenter, name);
     p.end();
-    QPixmapCache::insert(key, box);
     return box;
 }
 

@@ -40,8 +40,8 @@ private:
     QFont m_font;
     QHash<char16_t, QTextCharFormat> m_formats;
 };
-// A name in its box, `size` large, in the names' `font`: drawn once, then copied from Qt's
-// pixmap cache.
+// A name in its box, `size` large, in the names' `font`. Drawn anew at each call: the text box
+// keeps what it drew for as long as its look stays the same.
 QPixmap picture(const QString &name, QSize size, const QFont &font, const QPalette &palette,
                 qreal pixelRatio);
 
