@@ -172,14 +172,16 @@ def usage_between(before, after):
         switches += s1 - s0
     return cpu, switches
 
-def window_id(title, timeout=30):
+def window_id(title, timeout=30, proc=None):
     end = time.monotonic() + timeout
     while time.monotonic() < end:
+        if proc is not None and proc.poll() is not None:
+            raise ChildProcessError(f"{title} ended before its window came up")
         r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", title], capture_output=True, text=True)
         if r.stdout.strip():
             return r.stdout.split()[0]
-        # Each search is a new X client: searching every few ms, Xvfb now and then refused
-        # the connection of the very program being started, which then could not start.
+        # Each search is a new X client: searching every few ms made Xvfb refuse the
+        # connection of the very program being started more often.
         time.sleep(0.05)
     raise RuntimeError(f"no window {title}")
 
@@ -212,7 +214,7 @@ class MapWatch:
         p = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         took = None
         end = t0 + timeout
-        while took is None and time.monotonic() < end:
+        while took is None and time.monotonic() < end and p.poll() is None:
             if not self.x.XPending(dpy):
                 select.select([self.fd], [], [], 0.5)
                 continue
@@ -251,8 +253,17 @@ def far_end(kind, env):
     return str(number), None, done
 
 def open_and_loop(env, port, rate):
-    p = subprocess.Popen([f"{BUILD}/padcom"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    w = window_id("^Teclado Vorlan$")
+    # Xvfb refuses a new client now and then (about one start in a hundred here), and Qt
+    # then ends the program: that start is the display's failure, not a figure.
+    for attempt in range(3):
+        p = subprocess.Popen([f"{BUILD}/padcom"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            w = window_id("^Teclado Vorlan$", proc=p)
+            break
+        except ChildProcessError:
+            say(f"    PADCOM ended before its window came up (exit {p.returncode}); started again")
+    else:
+        raise RuntimeError("PADCOM did not start in three tries")
     subprocess.run(["xdotool", "windowmove", "--sync", w, "0", "0"], check=False)
     time.sleep(0.5)
     # Twips to pixels: the number box at (290, 158), "Inicia" at (188, 184).
