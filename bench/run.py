@@ -255,7 +255,7 @@ def far_end(kind, env):
 def open_and_loop(env, port, rate):
     # Xvfb refuses a new client now and then (about one start in a hundred here), and Qt
     # then ends the program: that start is the display's failure, not a figure.
-    for attempt in range(3):
+    for _ in range(3):
         p = subprocess.Popen([f"{BUILD}/padcom"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
             w = window_id("^Teclado Vorlan$", proc=p)
