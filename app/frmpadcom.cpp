@@ -1,8 +1,8 @@
 #include "frmpadcom.h"
 
-#include "display/frames.h"
-#include "display/sendloop.h"
 #include "monitor/receive.h"
+#include "protocol/frames.h"
+#include "protocol/sendloop.h"
 #include "serial/linesettings.h"
 #include "serial/portmap.h"
 #include "serial/portsetup.h"

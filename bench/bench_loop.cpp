@@ -12,9 +12,9 @@
 
 #include "app/frmpadcom.h"
 #include "app/widgets/textbox.h"
-#include "serial/portpublisher.h"
+#include "pty/portpublisher.h"
+#include "pty/ptyend.h"
 #include "sim/device.h"
-#include "sim/ptyend.h"
 #include "testkit/framecheck.h"
 #include "testkit/linerecorder.h"
 #include "testkit/runtimedir.h"

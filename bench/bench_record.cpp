@@ -5,9 +5,9 @@
 //   bench_record [seconds per round, default 5] [rounds, default 2]
 
 #include "app/frmpadcom.h"
+#include "pty/portpublisher.h"
+#include "pty/ptyend.h"
 #include "serial/linesettings.h"
-#include "serial/portpublisher.h"
-#include "sim/ptyend.h"
 #include "stats.h"
 #include "testkit/runtimedir.h"
 

@@ -1,7 +1,7 @@
 // Frame building and the readers of typed numbers (the loop's rate, the port number).
 #include "check.h"
-#include "display/frames.h"
-#include "display/sendloop.h"
+#include "protocol/frames.h"
+#include "protocol/sendloop.h"
 #include "text/number.h"
 
 #include <optional>

@@ -1,6 +1,6 @@
 #include "receive.h"
 
-#include "display/frames.h"
+#include "protocol/frames.h"
 #include "protocol/protocol.h"
 #include "text/win1252.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "device.h"
-#include "ptyend.h"
-#include "serial/portpublisher.h"
+#include "pty/portpublisher.h"
+#include "pty/ptyend.h"
 
 #include <QObject>
 #include <QString>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "arrival.h"
-#include "sim/pacing.h"
+#include "pty/pacing.h"
 
 #include <QByteArray>
 #include <QList>

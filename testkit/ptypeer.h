@@ -1,7 +1,7 @@
 #pragma once
 
 #include "arrival.h"
-#include "sim/ptyend.h"
+#include "pty/ptyend.h"
 
 #include <QByteArray>
 #include <QList>

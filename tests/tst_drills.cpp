@@ -4,14 +4,14 @@
 // as long as wanted, PADCOM_SEED replays a restless run and PADCOM_TRACE prints its steps.
 #include "app/frmpadcom.h"
 #include "app/widgets/textbox.h"
-#include "display/sendloop.h"
 #include "monitor/receive.h"
+#include "protocol/sendloop.h"
 #include "serial/linesettings.h"
 #include "serial/portmap.h"
-#include "support/windowrig.h"
 #include "testkit/framecheck.h"
 #include "testkit/linerecorder.h"
 #include "testkit/simprocess.h"
+#include "testkit/windowrig.h"
 #include "text/win1252.h"
 
 #include <QCheckBox>

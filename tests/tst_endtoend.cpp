@@ -6,8 +6,8 @@
 #include "sim/announcement.h"
 #include "sim/device.h"
 #include "sim/simulator.h"
-#include "support/windowrig.h"
 #include "testkit/simprocess.h"
+#include "testkit/windowrig.h"
 
 #include <QCheckBox>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "display/frames.h"
+#include "protocol/frames.h"
 #include "text/win1252.h"
 
 #include <QTest>

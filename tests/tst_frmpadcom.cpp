@@ -1,7 +1,7 @@
 #include "app/frmpadcom.h"
 #include "app/widgets/textbox.h"
-#include "support/windowrig.h"
 #include "testkit/ptypeer.h"
+#include "testkit/windowrig.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

@@ -1,8 +1,8 @@
 #include "app/frmpadcom.h"
 #include "app/widgets/textbox.h"
-#include "display/sendloop.h"
+#include "protocol/sendloop.h"
 #include "serial/linesettings.h"
-#include "support/windowrig.h"
+#include "testkit/windowrig.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

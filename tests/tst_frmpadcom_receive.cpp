@@ -1,6 +1,6 @@
 #include "app/frmpadcom.h"
 #include "app/widgets/textbox.h"
-#include "support/windowrig.h"
+#include "testkit/windowrig.h"
 #include "text/win1252.h"
 
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "display/frames.h"
+#include "protocol/frames.h"
 #include "serial/mscomm.h"
 #include "serial/portmap.h"
 #include "serial/portsetup.h"

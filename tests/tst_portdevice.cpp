@@ -3,7 +3,7 @@
 #include "serial/mscomm.h"
 #include "serial/portmap.h"
 #include "serial/portsetup.h"
-#include "support/fakeport.h"
+#include "testkit/fakeport.h"
 
 #include <QDir>
 #include <QFile>

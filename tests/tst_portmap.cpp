@@ -1,5 +1,5 @@
+#include "pty/portpublisher.h"
 #include "serial/portmap.h"
-#include "serial/portpublisher.h"
 #include "testkit/ptypeer.h"
 #include "testkit/runtimedir.h"
 

@@ -1,4 +1,4 @@
-#include "sim/ptyend.h"
+#include "pty/ptyend.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "display/sendloop.h"
+#include "protocol/sendloop.h"
 
 #include <QTest>
 

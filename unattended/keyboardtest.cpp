@@ -1,8 +1,8 @@
 #include "keyboardtest.h"
 
-#include "display/frames.h"
-#include "display/sendloop.h"
+#include "protocol/frames.h"
 #include "protocol/protocol.h"
+#include "protocol/sendloop.h"
 #include "serial/portsetup.h"
 #include "text/win1252.h"
 

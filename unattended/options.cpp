@@ -1,6 +1,6 @@
 #include "options.h"
 
-#include "display/sendloop.h"
+#include "protocol/sendloop.h"
 #include "text/number.h"
 #include "text/win1252.h"
 

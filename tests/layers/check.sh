@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The folders' arrows are a build fact: a file of serial/ that includes display/ does not
+# The folders' arrows are a build fact: a file of serial/ that includes protocol/ does not
 # build, while one that includes what serial/ may use does.
 #   check.sh <build dir>
 set -u
@@ -10,15 +10,15 @@ if ! out=$(cmake --build "$build" --target layers_allowed 2>&1); then
   exit 1
 fi
 if out=$(cmake --build "$build" --target layers_forbidden 2>&1); then
-  echo "FAIL: serial/ included display/ and it built" >&2
+  echo "FAIL: serial/ included protocol/ and it built" >&2
   exit 1
 fi
-if ! grep -q 'display/frames.h: No such file' <<<"$out"; then
+if ! grep -q 'protocol/frames.h: No such file' <<<"$out"; then
   echo "$out"
   echo "FAIL: the forbidden include failed for another reason" >&2
   exit 1
 fi
-echo "serial/ may not include display/: the build refuses it"
+echo "serial/ may not include protocol/: the build refuses it"
 # The programs never link the test harness.
 for program in padcom padsim; do
   link=$build/CMakeFiles/$program.dir/link.txt

@@ -4,7 +4,7 @@
 // Run by scripts/windows.sh on an X display, with PADCOM_EXE, PADCOM_WINE_BRIDGE (the built
 // bridge) and WINEPREFIX (a prefix prepared for it) set.
 #include "app/frmpadcom.h"
-#include "display/sendloop.h"
+#include "protocol/sendloop.h"
 #include "sim/simulator.h"
 #include "testkit/arrival.h"
 #include "testkit/framecheck.h"

@@ -1,7 +1,7 @@
 #include "windowrig.h"
 
 #include "app/widgets/textbox.h"
-#include "testkit/ptypeer.h"
+#include "ptypeer.h"
 
 #include <QApplication>
 #include <QGroupBox>

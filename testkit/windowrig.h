@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/frmpadcom.h"
-#include "sim/ptyend.h"
+#include "pty/ptyend.h"
 #include "testkit/arrival.h"
 #include "testkit/linerecorder.h"
 #include "testkit/runtimedir.h"

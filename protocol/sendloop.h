@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/protocol.h"
+#include "protocol.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "portpublisher.h"
 
-#include "portmap.h"
+#include "serial/portmap.h"
 
 #include <QDir>
 #include <QFile>
