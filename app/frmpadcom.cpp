@@ -138,10 +138,9 @@ void frmPADCOM::createControls()
 
 frmPADCOM::~frmPADCOM()
 {
-    // The record ends with the session's figures; the serial control, which outlives the
-    // record, finishes its frame without telling anyone.
-    stopRecording();
-    disconnect(&MSComm1, nullptr, this, nullptr);
+    // The session closes the port and ends the record with its figures as it goes, telling
+    // the window nothing of it.
+    disconnect(&m_session, nullptr, this, nullptr);
 }
 
 bool frmPADCOM::captionsFit() const
@@ -212,8 +211,8 @@ void frmPADCOM::wire()
     connect(Label5, &ClickLabel::clicked, this, &frmPADCOM::Label5_Click);
     // Typing the number and pressing Enter is how a technician opens a port.
     connect(Text5, &QLineEdit::returnPressed, this, &frmPADCOM::CMDInicializar_Click);
-    connect(&MSComm1, &MSComm::OnComm, this, &frmPADCOM::MSComm1_OnComm);
-    connect(&MSComm1, &MSComm::portLost, this, &frmPADCOM::onPortLost);
+    connect(&m_session, &Session::OnComm, this, &frmPADCOM::MSComm1_OnComm);
+    connect(&m_session, &Session::portLost, this, &frmPADCOM::onPortLost);
     connect(&Timer1, &LineTimer::Timer, this, &frmPADCOM::Timer1_Timer);
     // The loop's ticks are built here and sent on the serial control's thread: it is given
     // them again whenever what they are made of changes.
@@ -223,18 +222,7 @@ void frmPADCOM::wire()
     };
     connect(Text1, &QPlainTextEdit::textChanged, this, rearm);
     connect(Check1, &QCheckBox::toggled, this, rearm);
-
-    // The session's figures and record hear the line from the serial control itself, at
-    // its clock; the disk is written on a thread of the record's own.
-    connect(&MSComm1, &MSComm::frameOnLine, this,
-            [this](const QByteArray &frame, auto handedAt, auto lastByteOut) {
-                m_figures.frameSent(lastByteOut);
-                m_record.sent(handedAt, frame);
-            });
-    connect(&MSComm1, &MSComm::bytesArrived, this, [this](const QByteArray &bytes, auto at) {
-        m_record.received(at, bytes, m_figures.received(bytes, at));
-    });
-    connect(&m_record, &SessionRecord::failed, this, &frmPADCOM::showNotice);
+    connect(&m_session, &Session::recordFailed, this, &frmPADCOM::showNotice);
     for (TextBox *log : {Text2, Text3}) {
         log->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(log, &QWidget::customContextMenuRequested, this,
@@ -249,13 +237,13 @@ void frmPADCOM::showLogMenu(TextBox *log, const QPoint &at)
     QMenu *menu = log->createStandardContextMenu(at);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->addSeparator();
-    QAction *start
-        = menu->addAction(m_record.isRecording() ? tr("Gravando em %1").arg(m_record.path())
-                                                 : tr("Gravar sessão em arquivo…"));
-    start->setEnabled(!m_record.isRecording());
+    const SessionRecord &record = m_session.record();
+    QAction *start = menu->addAction(record.isRecording() ? tr("Gravando em %1").arg(record.path())
+                                                          : tr("Gravar sessão em arquivo…"));
+    start->setEnabled(!record.isRecording());
     connect(start, &QAction::triggered, this, &frmPADCOM::chooseRecordFile);
     QAction *stop = menu->addAction(tr("Parar gravação"));
-    stop->setEnabled(m_record.isRecording());
+    stop->setEnabled(record.isRecording());
     connect(stop, &QAction::triggered, this, &frmPADCOM::stopRecording);
     menu->popup(log->viewport()->mapToGlobal(at));
 }
@@ -274,19 +262,17 @@ void frmPADCOM::chooseRecordFile()
 
 bool frmPADCOM::startRecording(const QString &path)
 {
-    if (!m_record.start(path, MSComm1.clock())) {
-        showNotice(
-            tr("Não foi possível gravar a sessão em %1: %2.").arg(path, m_record.errorString()));
+    if (!m_session.startRecording(path)) {
+        showNotice(tr("Não foi possível gravar a sessão em %1: %2.")
+                       .arg(path, m_session.record().errorString()));
         return false;
     }
-    if (MSComm1.PortOpen())
-        m_record.opened(MSComm1.clock(), MSComm1.CommPort(), MSComm1.deviceName());
     return true;
 }
 
 void frmPADCOM::stopRecording()
 {
-    m_record.stop(MSComm1.clock(), m_figures);
+    m_session.stopRecording();
 }
 
 void frmPADCOM::setCovered(bool covered)
@@ -335,8 +321,8 @@ bool frmPADCOM::eventFilter(QObject *watched, QEvent *event)
 {
     // The counters tell the session's figures, which the logs' limit never empties.
     if ((watched == Text6 || watched == Text7) && event->type() == QEvent::ToolTip) {
-        QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(), m_figures.summary(),
-                           static_cast<QWidget *>(watched));
+        QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(),
+                           m_session.figures().summary(), static_cast<QWidget *>(watched));
         return true;
     }
     if (watched == Text5 && event->type() == QEvent::ToolTip)
@@ -387,10 +373,8 @@ void frmPADCOM::Label5_Click()
 
 void frmPADCOM::CMDInicializar_Click()
 {
-    const portsetup::Outcome outcome = portsetup::open(MSComm1, Text5->text());
+    const portsetup::Outcome outcome = m_session.open(Text5->text());
     if (outcome.opened) {
-        m_figures.reset();
-        m_record.opened(MSComm1.clock(), MSComm1.CommPort(), MSComm1.deviceName());
         setCovered(false);
         return;
     }
@@ -406,11 +390,7 @@ void frmPADCOM::Command8_Click()
 {
     Timer1.setEnabled(false);
     LoopOn = 0;
-    const bool wasOpen = MSComm1.PortOpen();
-    MSComm1.setPortOpen(false);
-    m_figures.lineEnded();
-    if (wasOpen)
-        m_record.closed(MSComm1.clock(), MSComm1.CommPort());
+    m_session.close();
     setCovered(true);
     Text3->setText(QString());
     Text2->setText(QString());
@@ -423,8 +403,6 @@ void frmPADCOM::onPortLost(const QString &device, const QString &reason)
     Timer1.setEnabled(false);
     LoopOn = 0;
     setCovered(true);
-    m_figures.lineEnded();
-    m_record.lost(MSComm1.clock(), MSComm1.CommPort(), reason);
     showNotice(tr("A porta serial %1 (%2) foi fechada: %3.\n"
                   "Verifique o cabo e o dispositivo e use \"Inicia a Porta Serial\" para "
                   "abri-la de novo.")
@@ -517,9 +495,9 @@ void frmPADCOM::armLoop()
     Timer1.setFrames(tick);
 }
 
-void frmPADCOM::Timer1_Timer(MSComm::LoopTick tick, std::chrono::nanoseconds at)
+void frmPADCOM::Timer1_Timer(const Session::Event &tick)
 {
-    switch (tick) {
+    switch (tick.tick) {
     case MSComm::LoopTick::Sent:
         // A text too long for a frame went without it: said at every tick, as its button
         // says it at every click.
@@ -528,11 +506,11 @@ void frmPADCOM::Timer1_Timer(MSComm::LoopTick tick, std::chrono::nanoseconds at)
     case MSComm::LoopTick::PortClosed:
         notify(tr("A porta serial está fechada: nada foi enviado."));
         return;
+    case MSComm::LoopTick::Held:
+        return;
     case MSComm::LoopTick::Skipped:
         break;
     }
-    m_figures.tickSkipped();
-    m_record.tickSkipped(at);
     if (!m_skipReported) {
         m_skipReported = true;
         notify(tr("A taxa de %1 ms pede mais do que a linha serial transporta "
@@ -546,11 +524,11 @@ void frmPADCOM::Timer1_Timer(MSComm::LoopTick tick, std::chrono::nanoseconds at)
 
 // ---- Receive monitor ----
 
-void frmPADCOM::MSComm1_OnComm()
+void frmPADCOM::MSComm1_OnComm(const Session::Event &event)
 {
-    if (MSComm1.CommEvent() != MSComm::comEvReceive)
+    if (event.commEvent() != MSComm::comEvReceive)
         return;
-    RxBuffer = MSComm1.Input();
+    RxBuffer = event.bytes;
     const monitor::BlockResult result = monitor::receiveBlock(
         {Text2->text(), Text3->text(), Text6->text(), Text7->text()}, RxBuffer, eco->isChecked());
 

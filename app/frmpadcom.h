@@ -1,9 +1,7 @@
 #pragma once
 
-#include "record/figures.h"
-#include "record/sessionrecord.h"
-#include "serial/linetimer.h"
-#include "serial/mscomm.h"
+#include "session/linetimer.h"
+#include "session/session.h"
 
 #include <QByteArray>
 #include <QString>
@@ -37,13 +35,12 @@ public:
     qint16 loopOn() const { return LoopOn; }
     const MSComm &comm() const { return MSComm1; }
     const LineTimer &timer() const { return Timer1; }
-    const SessionFigures &figures() const { return m_figures; }
+    const Session &session() const { return m_session; }
 
     // Records the session to `path` (JSON Lines for a name ending in .jsonl) until
     // stopRecording(); says why not, once, when the file cannot be written.
     bool startRecording(const QString &path);
     void stopRecording();
-    const SessionRecord &sessionRecord() const { return m_record; }
 
     // Window
     void Command1_Click();
@@ -59,9 +56,9 @@ public:
     void Command6_Click();
     void Command7_Click();
     // After each tick of the loop, which the serial control sent on its own thread.
-    void Timer1_Timer(MSComm::LoopTick tick, std::chrono::nanoseconds at);
-    // Receive monitor
-    void MSComm1_OnComm();
+    void Timer1_Timer(const Session::Event &tick);
+    // Receive monitor: a block received, or a frame the control refused.
+    void MSComm1_OnComm(const Session::Event &event);
 
 private:
     void createControls();
@@ -111,9 +108,11 @@ private:
     QLabel *Label1 = nullptr;
     QMessageBox *m_notice = nullptr;
 
-    // Children by name, like the other controls, so that tools can find them.
-    MSComm MSComm1{this};
-    LineTimer Timer1{MSComm1, this};
+    // The port, the loop, the figures and the record. The serial control and the loop's
+    // timer are children by name, like the other controls, so that tools can find them.
+    Session m_session{this};
+    MSComm &MSComm1 = m_session.comm();
+    LineTimer Timer1{m_session, this};
 
     qint16 LoopOn = 0;
     // Working values of the receive handler; they describe the last byte handled.
@@ -123,7 +122,4 @@ private:
     QString RxChar;
 
     bool m_skipReported = false;
-    // The keyboard's figures since the port was opened, and the record on disk, if any.
-    SessionFigures m_figures;
-    SessionRecord m_record{this};
 };

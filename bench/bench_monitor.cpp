@@ -84,6 +84,7 @@ int main(int argc, char *argv[])
     form.show();
     form.CMDInicializar_Click();
     auto *comm = form.findChild<MSComm *>(QStringLiteral("MSComm1"));
+    auto *session = const_cast<Session *>(&form.session());
     auto *ascii = form.findChild<TextBox *>(QStringLiteral("Text2"));
     auto *hex = form.findChild<TextBox *>(QStringLiteral("Text3"));
     auto *nack = form.findChild<QLineEdit *>(QStringLiteral("Text6"));
@@ -94,21 +95,18 @@ int main(int argc, char *argv[])
     }
 
     // Time the window's own handler: take over the event, call the handler, note the time.
-    QObject::disconnect(comm, &MSComm::OnComm, &form, &frmPADCOM::MSComm1_OnComm);
+    QObject::disconnect(session, &Session::OnComm, &form, &frmPADCOM::MSComm1_OnComm);
     QList<double> handlerMicros;
     bool timing = true; // the flood below keeps no per-block record: memory must stay flat
     qsizetype handled = 0;
-    QObject::connect(comm, &MSComm::OnComm, &form, [&] {
-        const qsizetype waiting = comm->InBufferCount();
+    QObject::connect(session, &Session::OnComm, &form, [&](const Session::Event &e) {
         QElapsedTimer t;
         t.start();
-        form.MSComm1_OnComm();
-        if (timing && waiting == MSComm::kInBufferSize)
+        form.MSComm1_OnComm(e);
+        if (timing && e.bytes.size() == MSComm::kInBufferSize)
             handlerMicros << t.nsecsElapsed() / 1000.0;
+        handled += e.bytes.size();
     });
-    // What the handler read: more may have come between the count above and its read.
-    QObject::connect(comm, &MSComm::bytesArrived, &form,
-                     [&](const QByteArray &bytes) { handled += bytes.size(); });
 
     // 1. One 1024-byte block at a time.
     constexpr int kBlocks = 200;

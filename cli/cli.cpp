@@ -3,7 +3,9 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QPointer>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -56,17 +58,59 @@ bool displayAtHand(int argc, const char *const *argv)
 #endif
 }
 
-#ifndef Q_OS_WIN
 namespace {
+// The handler's calls: a first signal asks for an orderly end, a second for an end now; a
+// third is left to the system, which ends the process whatever it is doing.
+constexpr int kHandledSignals = 2;
+std::atomic<int> g_signals{0};
+
+#ifdef Q_OS_WIN
+QPointer<QObject> g_context;
+std::function<void()> g_handler;
+HANDLE g_ended = nullptr;
+
+void post()
+{
+    QMetaObject::invokeMethod(
+        g_context.data(), [] { g_handler(); }, Qt::QueuedConnection);
+}
+
+BOOL WINAPI onConsoleEvent(DWORD type)
+{
+    switch (type) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+        if (++g_signals > kHandledSignals)
+            return FALSE;
+        post();
+        return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        // The system ends the process as soon as this returns, or a few seconds on: ask for
+        // the end now and give the program that long to put things in order.
+        while (g_signals < kHandledSignals) {
+            ++g_signals;
+            post();
+        }
+        ::WaitForSingleObject(g_ended, 4500);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+#else
 int g_signalPipe[2] = {-1, -1};
 
-void onSignal(int)
+void onSignal(int signal)
 {
+    if (++g_signals >= kHandledSignals)
+        ::signal(signal, SIG_DFL);
     const char c = 1;
     [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &c, 1);
 }
-} // namespace
 #endif
+} // namespace
 
 void quitOnSignals(QObject *context)
 {
@@ -76,18 +120,24 @@ void quitOnSignals(QObject *context)
 void onSignals(QObject *context, std::function<void()> handler)
 {
 #ifdef Q_OS_WIN
-    Q_UNUSED(context);
-    Q_UNUSED(handler);
+    g_context = context;
+    g_handler = std::move(handler);
+    g_ended = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atexit([] { ::SetEvent(g_ended); });
+    ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 #else
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
         return;
     auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, context);
-    QObject::connect(
-        notifier, &QSocketNotifier::activated, context, [handler = std::move(handler)] {
-            char drained[16];
-            [[maybe_unused]] const auto n = ::read(g_signalPipe[0], drained, sizeof drained);
-            handler();
-        });
+    QObject::connect(notifier, &QSocketNotifier::activated, context,
+                     [handler = std::move(handler)] {
+                         // One call per signal, however many came before the loop got round to
+                         // them.
+                         char drained[16];
+                         const auto n = ::read(g_signalPipe[0], drained, sizeof drained);
+                         for (ssize_t i = 0; i < n; ++i)
+                             handler();
+                     });
     struct sigaction sa = {};
     sa.sa_handler = onSignal;
     ::sigemptyset(&sa.sa_mask);

@@ -53,11 +53,12 @@ bool displayAtHand(int argc, const char *const *argv);
 // there, as a console user expects. Output already redirected to a file or pipe stays so.
 void printToCallersConsole();
 
-// Ctrl+C, SIGTERM and a closed terminal end the event loop instead of the process, so that
-// what a program leaves behind (a published port, a record's figures) is put in order.
-// Nothing on Windows.
+// Ctrl+C, SIGTERM and a closed terminal (on Windows the console's Ctrl+C, Ctrl+Break and its
+// closing) end the event loop instead of the process, so that what a program leaves behind
+// (a published port, a record's figures) is put in order.
 void quitOnSignals(QObject *context);
-// The same signals call `handler` instead, on the event loop.
+// The same signals call `handler` instead, on the event loop, once per signal: a second one
+// asks for an end at once. A third is left to the system.
 void onSignals(QObject *context, std::function<void()> handler);
 
 // Writes text as the console shows it: UTF-16 to a Windows console, UTF-8 elsewhere.

@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+#include <chrono>
+
 // The keyboard's display protocol, as both ends of the line speak it. Everything that
 // builds, reads, checks or plays frames takes its bytes and sizes from here.
 namespace protocol {
@@ -32,5 +34,16 @@ enum class Command : uchar {
 // The keyboard answers every frame: accepted or refused.
 inline constexpr uchar kAck = 0x06;
 inline constexpr uchar kNack = 0x15;
+
+// What a received byte is to whoever reads the line: the one place bytes are sorted.
+enum class ByteClass { Ack, Nack, Other };
+constexpr ByteClass classify(uchar byte)
+{
+    return byte == kAck ? ByteClass::Ack : byte == kNack ? ByteClass::Nack : ByteClass::Other;
+}
+
+// A frame whose bytes stop coming for longer than this is incomplete: the keyboard refuses it
+// once the line has been quiet that long.
+inline constexpr std::chrono::milliseconds kFrameGap{50};
 
 } // namespace protocol

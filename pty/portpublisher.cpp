@@ -1,6 +1,7 @@
 #include "portpublisher.h"
 
 #include "serial/portmap.h"
+#include "text/reasons.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,7 +24,7 @@ QString lockPath(int number)
 
 QString systemError()
 {
-    return QString::fromLocal8Bit(std::strerror(errno));
+    return reasons::ofCode(errno);
 }
 
 } // namespace

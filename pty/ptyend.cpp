@@ -1,5 +1,7 @@
 #include "ptyend.h"
 
+#include "text/reasons.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -65,7 +67,7 @@ PtyEnd::PtyEnd(QObject *parent)
 
     char name[256] = {};
     if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
-        m_error = QString::fromLocal8Bit(std::strerror(errno));
+        m_error = reasons::ofCode(errno);
         m_master = m_slave = -1;
         return;
     }

@@ -1,33 +1,45 @@
 #include "figures.h"
 
-#include "protocol/protocol.h"
-
 #include <QCoreApplication>
 
 #include <algorithm>
 #include <cmath>
 
-using namespace std::chrono_literals;
+namespace {
 
-int LatencyHistogram::binOf(microseconds latency)
+constexpr qint64 kFineUs = 10;            // bin width up to kFineEnd
+constexpr qint64 kFineEnd = 100'000;      // 100 ms
+constexpr qint64 kCoarseUs = 1'000;       // bin width up to kCoarseEnd
+constexpr qint64 kCoarseEnd = 10'000'000; // 10 s
+constexpr qint64 kWideUs = 100'000;       // bin width beyond
+constexpr qint64 kFineBins = kFineEnd / kFineUs;
+constexpr qint64 kCoarseBins = (kCoarseEnd - kFineEnd) / kCoarseUs;
+
+} // namespace
+
+qint64 LatencyHistogram::binOf(microseconds latency)
 {
     const qint64 us = std::max<qint64>(latency.count(), 0);
-    if (us < kFineBins * 10)
-        return int(us / 10);
-    const qint64 coarse = (us - kFineBins * 10) / 1000;
-    return int(std::min<qint64>(kFineBins + coarse, kFineBins + kCoarseBins));
+    if (us < kFineEnd)
+        return us / kFineUs;
+    if (us < kCoarseEnd)
+        return kFineBins + (us - kFineEnd) / kCoarseUs;
+    return kFineBins + kCoarseBins + (us - kCoarseEnd) / kWideUs;
 }
 
-std::chrono::microseconds LatencyHistogram::topOf(int bin)
+std::chrono::microseconds LatencyHistogram::topOf(qint64 bin)
 {
     if (bin < kFineBins)
-        return microseconds((bin + 1) * 10);
-    return microseconds(qint64(kFineBins) * 10 + qint64(bin - kFineBins + 1) * 1000);
+        return microseconds((bin + 1) * kFineUs);
+    if (bin < kFineBins + kCoarseBins)
+        return microseconds(kFineEnd + (bin - kFineBins + 1) * kCoarseUs);
+    return microseconds(kCoarseEnd + (bin - kFineBins - kCoarseBins + 1) * kWideUs);
 }
 
 void LatencyHistogram::add(microseconds latency)
 {
-    ++m_bins[size_t(binOf(latency))];
+    latency = std::max(latency, microseconds{0});
+    ++m_bins[binOf(latency)];
     m_max = m_count == 0 ? latency : std::max(m_max, latency);
     ++m_count;
 }
@@ -38,10 +50,10 @@ std::optional<std::chrono::microseconds> LatencyHistogram::quantile(double q) co
         return std::nullopt;
     const qint64 rank = std::clamp<qint64>(qint64(std::ceil(q * double(m_count))), 1, m_count);
     qint64 seen = 0;
-    for (size_t bin = 0; bin < m_bins.size(); ++bin) {
-        seen += m_bins[bin];
+    for (const auto &[bin, count] : m_bins) {
+        seen += count;
         if (seen >= rank)
-            return std::min(topOf(int(bin)), m_max); // never above what was seen
+            return std::min(topOf(bin), m_max);
     }
     return m_max;
 }
@@ -51,35 +63,31 @@ std::optional<std::chrono::microseconds> LatencyHistogram::max() const
     return m_count == 0 ? std::nullopt : std::optional(m_max);
 }
 
-void SessionFigures::frameSent(nanoseconds lastByteOnWire)
+void Figures::judged(const Outcome &o)
 {
-    ++m_framesSent;
-    m_unanswered.push_back(lastByteOnWire);
-    if (qsizetype(m_unanswered.size()) > kMaxUnanswered)
-        m_unanswered.pop_front();
-}
-
-QList<std::chrono::microseconds> SessionFigures::received(QByteArrayView bytes, nanoseconds at)
-{
-    QList<microseconds> latencies;
-    for (const char c : bytes) {
-        const auto b = uchar(c);
-        if (b == protocol::kAck)
-            ++m_accepted;
-        else if (b == protocol::kNack)
-            ++m_refused;
-        else {
-            ++m_other;
-            continue;
-        }
-        if (m_unanswered.empty())
-            continue; // a reply to nothing we sent: counted, but it has no latency
-        const auto latency = std::chrono::duration_cast<microseconds>(at - m_unanswered.front());
-        m_unanswered.pop_front();
-        m_latency.add(latency);
-        latencies.append(latency);
+    using Kind = Outcome::Kind;
+    using protocol::ByteClass;
+    switch (o.kind) {
+    case Kind::Answered: {
+        const bool accepted = o.reply == ByteClass::Ack;
+        const bool shouldAccept = o.expected == replies::Expect::Accept;
+        ++(accepted ? m_accepted : m_refused);
+        m_goodRefused += shouldAccept && !accepted ? 1 : 0;
+        m_wrongAccepted += !shouldAccept && accepted ? 1 : 0;
+        if (shouldAccept)
+            m_latency.add(o.latency);
+        return;
     }
-    return latencies;
+    case Kind::Unanswered:
+        ++(o.expected == replies::Expect::Accept ? m_goodUnanswered : m_wrongUnanswered);
+        return;
+    case Kind::Unexpected:
+        ++m_unexpected;
+        return;
+    case Kind::Other:
+        ++m_other;
+        return;
+    }
 }
 
 QString millisecondsText(std::chrono::microseconds latency)
@@ -91,16 +99,19 @@ QString millisecondsText(std::chrono::microseconds latency)
            + QStringLiteral("%1").arg(magnitude % 1000, 3, 10, QLatin1Char('0'));
 }
 
-QString SessionFigures::summary() const
+QString Figures::summary() const
 {
     const auto tr = [](const char *text) {
-        return QCoreApplication::translate("SessionFigures", text);
+        return QCoreApplication::translate("Figures", text);
     };
     QString out = tr("Quadros enviados: %1\nAceitos (06): %2\nRecusados (15): %3\n"
-                     "Outros bytes: %4\nTiques pulados: %5\n")
+                     "Sem resposta: %4\nRespostas inesperadas: %5\nOutros bytes: %6\n"
+                     "Tiques pulados: %7\n")
                       .arg(m_framesSent)
                       .arg(m_accepted)
                       .arg(m_refused)
+                      .arg(unanswered())
+                      .arg(m_unexpected)
                       .arg(m_other)
                       .arg(m_ticksSkipped);
     if (m_latency.count() == 0)

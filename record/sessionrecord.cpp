@@ -1,6 +1,7 @@
 #include "sessionrecord.h"
 
 #include "text/boxtext.h"
+#include "text/reasons.h"
 #include "text/win1252.h"
 
 #include <QCoreApplication>
@@ -49,6 +50,36 @@ QString shownText(QByteArrayView bytes)
     return out;
 }
 
+namespace {
+
+QString figuresHeading(const Event &e)
+{
+    return e.scope == Event::Scope::Section ? tr("Números desta abertura da porta %1:").arg(e.port)
+                                            : tr("Números da gravação inteira:");
+}
+
+// What the replies among a block's bytes were: latencies, and those that answered nothing.
+QString repliesText(const QList<replies::Outcome> &outcomes)
+{
+    QStringList latencies;
+    int unexpected = 0;
+    for (const replies::Outcome &o : outcomes) {
+        if (o.kind == replies::Outcome::Kind::Answered)
+            latencies << millisecondsText(o.latency);
+        unexpected += o.kind == replies::Outcome::Kind::Unexpected ? 1 : 0;
+    }
+    QString out;
+    if (!latencies.isEmpty())
+        out += tr("  latência %1 ms").arg(latencies.join(QStringLiteral(", ")));
+    if (unexpected == 1)
+        out += tr("  1 resposta sem quadro pendente");
+    else if (unexpected > 1)
+        out += tr("  %1 respostas sem quadro pendente").arg(unexpected);
+    return out;
+}
+
+} // namespace
+
 QString textLine(const Event &e)
 {
     const QString at = seconds(e.at);
@@ -61,31 +92,31 @@ QString textLine(const Event &e)
         return tr("%1  **  porta %2 fechada").arg(at, QString::number(e.port));
     case Event::Kind::Lost:
         return tr("%1  **  porta %2 perdida: %3").arg(at, QString::number(e.port), e.detail);
+    case Event::Kind::StillOpen:
+        return tr("%1  **  fim da gravação com a porta %2 aberta").arg(at, QString::number(e.port));
     case Event::Kind::TickSkipped:
         return tr("%1  **  tique pulado").arg(at);
     case Event::Kind::Sent:
         return QStringLiteral("%1  ->  %2  \"%3\"").arg(at, hexOf(e.bytes), shownText(e.bytes));
-    case Event::Kind::Received: {
-        QString line
-            = QStringLiteral("%1  <-  %2  \"%3\"").arg(at, hexOf(e.bytes), shownText(e.bytes));
-        QStringList latencies;
-        for (const auto l : e.latencies)
-            latencies << millisecondsText(l);
-        if (!latencies.isEmpty())
-            line += tr("  latência %1 ms").arg(latencies.join(QStringLiteral(", ")));
-        return line;
-    }
+    case Event::Kind::Unanswered:
+        return tr("%1  **  sem resposta: %2  \"%3\"").arg(at, hexOf(e.bytes), shownText(e.bytes));
+    case Event::Kind::Received:
+        return QStringLiteral("%1  <-  %2  \"%3\"").arg(at, hexOf(e.bytes), shownText(e.bytes))
+               + repliesText(e.outcomes);
     case Event::Kind::Figures:
-        return QStringLiteral("# ") + e.figures->summary().replace(u'\n', QStringLiteral("\n# "));
+        return QStringLiteral("# ") + figuresHeading(e) + QStringLiteral("\n# ")
+               + e.figures->summary().replace(u'\n', QStringLiteral("\n# "));
     }
     return {};
 }
 
-QJsonObject figuresJson(const SessionFigures &f)
+QJsonObject figuresJson(const Figures &f)
 {
     QJsonObject o{{QStringLiteral("frames_sent"), f.framesSent()},
                   {QStringLiteral("accepted"), f.accepted()},
                   {QStringLiteral("refused"), f.refused()},
+                  {QStringLiteral("unanswered"), f.unanswered()},
+                  {QStringLiteral("unexpected"), f.unexpected()},
                   {QStringLiteral("other_bytes"), f.otherBytes()},
                   {QStringLiteral("ticks_skipped"), f.ticksSkipped()},
                   {QStringLiteral("replies"), f.latency().count()}};
@@ -106,6 +137,9 @@ QByteArray jsonLine(const Event &e)
         o[QStringLiteral("hex")] = hexOf(e.bytes);
         o[QStringLiteral("text")] = shownText(e.bytes);
     };
+    const auto withPort = [&] {
+        o[QStringLiteral("port")] = e.port;
+    };
     switch (e.kind) {
     case Event::Kind::Start:
         o[QStringLiteral("event")] = QStringLiteral("start");
@@ -113,17 +147,21 @@ QByteArray jsonLine(const Event &e)
         break;
     case Event::Kind::Opened:
         o[QStringLiteral("event")] = QStringLiteral("open");
-        o[QStringLiteral("port")] = e.port;
+        withPort();
         o[QStringLiteral("device")] = e.detail;
         break;
     case Event::Kind::Closed:
         o[QStringLiteral("event")] = QStringLiteral("close");
-        o[QStringLiteral("port")] = e.port;
+        withPort();
         break;
     case Event::Kind::Lost:
         o[QStringLiteral("event")] = QStringLiteral("lost");
-        o[QStringLiteral("port")] = e.port;
+        withPort();
         o[QStringLiteral("reason")] = e.detail;
+        break;
+    case Event::Kind::StillOpen:
+        o[QStringLiteral("event")] = QStringLiteral("still_open");
+        withPort();
         break;
     case Event::Kind::TickSkipped:
         o[QStringLiteral("event")] = QStringLiteral("skip");
@@ -132,13 +170,23 @@ QByteArray jsonLine(const Event &e)
         o[QStringLiteral("event")] = QStringLiteral("tx");
         withBytes();
         break;
+    case Event::Kind::Unanswered:
+        o[QStringLiteral("event")] = QStringLiteral("unanswered");
+        withBytes();
+        break;
     case Event::Kind::Received: {
         o[QStringLiteral("event")] = QStringLiteral("rx");
         withBytes();
         QJsonArray latencies;
-        for (const auto l : e.latencies)
-            latencies.append(qint64(l.count()));
+        int unexpected = 0;
+        for (const replies::Outcome &r : e.outcomes) {
+            if (r.kind == replies::Outcome::Kind::Answered)
+                latencies.append(qint64(r.latency.count()));
+            unexpected += r.kind == replies::Outcome::Kind::Unexpected ? 1 : 0;
+        }
         o[QStringLiteral("latency_us")] = latencies;
+        if (unexpected > 0)
+            o[QStringLiteral("unexpected")] = unexpected;
         break;
     }
     case Event::Kind::Figures: {
@@ -146,6 +194,12 @@ QByteArray jsonLine(const Event &e)
         for (auto it = figures.begin(); it != figures.end(); ++it)
             o.insert(it.key(), it.value());
         o[QStringLiteral("event")] = QStringLiteral("figures");
+        if (e.scope == Event::Scope::Section) {
+            o[QStringLiteral("scope")] = QStringLiteral("section");
+            withPort();
+        } else {
+            o[QStringLiteral("scope")] = QStringLiteral("file");
+        }
         break;
     }
     }
@@ -173,7 +227,7 @@ public:
             return;
         if (m_file->write(line) != line.size() || !m_file->flush()) {
             m_failed = true;
-            emit failed(m_file->errorString());
+            emit failed(reasons::translated(m_file->errorString()));
         }
     }
 
@@ -187,11 +241,6 @@ private:
 };
 
 namespace {
-std::chrono::microseconds since(std::chrono::nanoseconds now, std::chrono::nanoseconds start)
-{
-    return std::chrono::duration_cast<std::chrono::microseconds>(now - start);
-}
-
 record::Event happening(record::Event::Kind kind, std::chrono::microseconds at = {})
 {
     record::Event e;
@@ -216,6 +265,11 @@ SessionRecord::~SessionRecord()
     finish();
 }
 
+std::chrono::microseconds SessionRecord::since(nanoseconds now) const
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(now - m_startedAt);
+}
+
 void SessionRecord::finish()
 {
     if (Writer *writer = std::exchange(m_writer, nullptr)) {
@@ -233,12 +287,15 @@ bool SessionRecord::start(const QString &path, nanoseconds now)
         return false;
     auto file = std::make_unique<QFile>(path);
     if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        m_error = file->errorString();
+        m_error = reasons::translated(file->errorString());
         return false;
     }
     m_path = path;
     m_json = path.endsWith(QStringLiteral(".jsonl"), Qt::CaseInsensitive);
     m_startedAt = now;
+    m_port = 0;
+    m_section = {};
+    m_file = {};
     m_queued = std::make_shared<std::atomic<qint64>>(0);
     file->moveToThread(&m_thread);
     m_writer = new Writer(std::move(file), m_queued);
@@ -254,13 +311,15 @@ bool SessionRecord::start(const QString &path, nanoseconds now)
     return true;
 }
 
-void SessionRecord::stop(nanoseconds now, const SessionFigures &figures)
+void SessionRecord::stop(nanoseconds now)
 {
     if (!isRecording())
         return;
-    record::Event end = happening(record::Event::Kind::Figures);
-    end.at = since(now, m_startedAt);
-    end.figures = &figures;
+    if (m_port != 0)
+        endSection(now, record::Event::Kind::StillOpen, QString());
+    record::Event end = happening(record::Event::Kind::Figures, since(now));
+    end.figures = &m_file;
+    end.scope = record::Event::Scope::File;
     write(end);
     finish();
 }
@@ -292,46 +351,94 @@ void SessionRecord::write(const record::Event &event)
 
 void SessionRecord::opened(nanoseconds now, int port, const QString &device)
 {
-    record::Event e = happening(record::Event::Kind::Opened, since(now, m_startedAt));
+    if (!isRecording())
+        return;
+    m_port = port;
+    m_section = {};
+    record::Event e = happening(record::Event::Kind::Opened, since(now));
     e.port = port;
     e.detail = device;
     write(e);
 }
 
-void SessionRecord::closed(nanoseconds now, int port)
+void SessionRecord::endSection(nanoseconds now, record::Event::Kind kind, const QString &detail)
 {
-    record::Event e = happening(record::Event::Kind::Closed, since(now, m_startedAt));
-    e.port = port;
+    if (!isRecording() || m_port == 0)
+        return;
+    record::Event e = happening(kind, since(now));
+    e.port = m_port;
+    e.detail = detail;
     write(e);
+    record::Event figures = happening(record::Event::Kind::Figures, e.at);
+    figures.figures = &m_section;
+    figures.scope = record::Event::Scope::Section;
+    figures.port = m_port;
+    write(figures);
+    m_port = 0;
 }
 
-void SessionRecord::lost(nanoseconds now, int port, const QString &reason)
+void SessionRecord::closed(nanoseconds now)
 {
-    record::Event e = happening(record::Event::Kind::Lost, since(now, m_startedAt));
-    e.port = port;
-    e.detail = reason;
-    write(e);
+    endSection(now, record::Event::Kind::Closed, QString());
+}
+
+void SessionRecord::lost(nanoseconds now, const QString &reason)
+{
+    endSection(now, record::Event::Kind::Lost, reason);
 }
 
 void SessionRecord::sent(nanoseconds now, const QByteArray &frame)
 {
-    record::Event e = happening(record::Event::Kind::Sent, since(now, m_startedAt));
+    if (!isRecording())
+        return;
+    m_section.frameSent();
+    m_file.frameSent();
+    record::Event e = happening(record::Event::Kind::Sent, since(now));
     e.bytes = frame;
     write(e);
 }
 
-void SessionRecord::received(nanoseconds now, const QByteArray &bytes,
-                             const QList<std::chrono::microseconds> &latencies)
+void SessionRecord::judged(nanoseconds now, const QList<Outcome> &outcomes)
 {
-    record::Event e = happening(record::Event::Kind::Received, since(now, m_startedAt));
+    for (const Outcome &o : outcomes) {
+        m_section.judged(o);
+        m_file.judged(o);
+        if (o.kind == Outcome::Kind::Unanswered) {
+            record::Event e = happening(record::Event::Kind::Unanswered, since(now));
+            e.bytes = o.frame;
+            write(e);
+        }
+    }
+}
+
+void SessionRecord::received(nanoseconds now, const QByteArray &bytes,
+                             const QList<Outcome> &outcomes)
+{
+    if (!isRecording())
+        return;
+    judged(now, outcomes);
+    record::Event e = happening(record::Event::Kind::Received, since(now));
     e.bytes = bytes;
-    e.latencies = latencies;
+    for (const Outcome &o : outcomes) {
+        if (o.kind != Outcome::Kind::Unanswered)
+            e.outcomes.append(o);
+    }
     write(e);
+}
+
+void SessionRecord::expired(nanoseconds now, const QList<Outcome> &outcomes)
+{
+    if (isRecording())
+        judged(now, outcomes);
 }
 
 void SessionRecord::tickSkipped(nanoseconds now)
 {
-    write(happening(record::Event::Kind::TickSkipped, since(now, m_startedAt)));
+    if (!isRecording())
+        return;
+    m_section.tickSkipped();
+    m_file.tickSkipped();
+    write(happening(record::Event::Kind::TickSkipped, since(now)));
 }
 
 #include "sessionrecord.moc"

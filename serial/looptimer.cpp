@@ -19,7 +19,7 @@ LoopTimer::LoopTimer(QObject *parent)
     : QObject(parent)
 {
     m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, &LoopTimer::Timer);
+    connect(&m_timer, &QTimer::timeout, this, &LoopTimer::timeout);
 #if defined(Q_OS_LINUX)
     const int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (fd >= 0) {
@@ -57,31 +57,12 @@ LoopTimer::~LoopTimer()
 #endif
 }
 
-void LoopTimer::setInterval(int ms)
-{
-    if (ms == m_interval)
-        return;
-    m_interval = ms;
-    update();
-}
-
-void LoopTimer::setEnabled(bool enabled)
-{
-    if (enabled == m_enabled)
-        return;
-    m_enabled = enabled;
-    update();
-}
-
-void LoopTimer::update()
+void LoopTimer::start(std::chrono::milliseconds interval)
 {
     stop();
-    if (m_enabled && m_interval > 0)
-        start();
-}
-
-void LoopTimer::start()
-{
+    if (interval <= std::chrono::milliseconds{0})
+        return;
+    m_interval = int(interval.count());
     m_ticking = true;
     m_started.start();
     m_lastTick = -1;
@@ -138,5 +119,5 @@ void LoopTimer::onSystemTimer()
     if (m_lastTick >= 0 && now - m_lastTick < qint64(m_interval) * 500'000)
         return;
     m_lastTick = now;
-    emit Timer();
+    emit timeout();
 }

@@ -4,8 +4,9 @@
 #include <QObject>
 #include <QTimer>
 
-// A window timer with the classic semantics: ticks every Interval ms while Enabled, never
-// with interval 0. Ticks keep to a grid set by the start, at the system's finest resolution
+#include <chrono>
+
+// A periodic timer whose ticks keep to a grid set by its start, at the system's finest resolution
 // (a timerfd on Linux, a high-resolution waitable timer on Windows; elsewhere Qt's precise
 // timer): a millisecond timer leaves each tick up to a millisecond off the grid. A tick that
 // comes due while the thread is busy goes out late, once, and the grid goes on; ticks are
@@ -18,26 +19,21 @@ public:
     explicit LoopTimer(QObject *parent = nullptr);
     ~LoopTimer() override;
 
-    int Interval() const { return m_interval; }
-    void setInterval(int ms);
-    bool Enabled() const { return m_enabled; }
-    void setEnabled(bool enabled);
-    bool isTicking() const { return m_ticking; }
+    // Ticks every `interval` from one interval after now, on a new grid.
+    void start(std::chrono::milliseconds interval);
+    void stop();
+    bool isActive() const { return m_ticking; }
 
 signals:
-    void Timer();
+    void timeout();
 
 private:
-    void update();
-    void start();
-    void stop();
     void onSystemTimer();
 
     QTimer m_timer; // where the system offers nothing finer
     QElapsedTimer m_started;
     qint64 m_lastTick = -1; // ns after the start
-    int m_interval = 0;
-    bool m_enabled = true;
+    int m_interval = 0;     // ms
     bool m_ticking = false;
     QObject *m_notifier = nullptr;
     qintptr m_handle = -1; // timerfd, or the waitable timer's HANDLE

@@ -2,9 +2,9 @@
 
 #include "systemport.h"
 
+#include <QCoreApplication>
 #include <QThread>
 
-#include <algorithm>
 #include <utility>
 
 MSComm::MSComm(QObject *parent)
@@ -25,14 +25,14 @@ MSComm::MSComm(QObject *parent)
             home->deleteLater();
         },
         Qt::BlockingQueuedConnection);
-    wire();
+    connect(m_line, &SerialLine::events, this, &MSComm::deliver);
 }
 
 MSComm::MSComm(std::unique_ptr<PortDevice> device, QObject *parent)
     : QObject(parent)
     , m_line(new SerialLine(std::move(device), this))
 {
-    wire();
+    connect(m_line, &SerialLine::events, this, &MSComm::deliver);
 }
 
 MSComm::~MSComm()
@@ -47,46 +47,13 @@ MSComm::~MSComm()
     m_thread->wait();
 }
 
-void MSComm::wire()
+void MSComm::deliver(const Events &batch)
 {
-    connect(m_line, &SerialLine::OnComm, this, &MSComm::onLineEvent);
-    connect(m_line, &SerialLine::frameOnLine, this, &MSComm::frameOnLine);
-    connect(m_line, &SerialLine::portLost, this, &MSComm::portLost);
-    connect(m_line, &SerialLine::loopTicked, this, &MSComm::loopTicked);
-}
-
-void MSComm::onLineEvent(qint16 event, const SerialLine::Received &received, quint32 session)
-{
-    // Raised before the port was last opened or closed here: of a session that is over.
-    if (session != m_session) {
-        m_line->eventHandled();
-        return;
-    }
-    m_line->taken(received.bytes.size());
-    if (m_held.bytes.isEmpty())
-        m_held.at = received.at;
-    m_held.bytes += received.bytes;
-    m_commEvent = event;
-    emit OnComm();
-    handlerReturned();
-}
-
-void MSComm::handlerReturned()
-{
-    // The line stays "in the handler" while bytes it handed over wait here.
-    if (m_held.bytes.isEmpty())
-        m_line->eventHandled();
-    else
-        QMetaObject::invokeMethod(this, &MSComm::raiseHeld, Qt::QueuedConnection);
-}
-
-void MSComm::raiseHeld()
-{
-    if (!m_held.bytes.isEmpty()) {
-        m_commEvent = comEvReceive;
-        emit OnComm();
-    }
-    handlerReturned();
+    qsizetype bytes = 0;
+    for (const Event &e : batch)
+        bytes += e.kind == Event::Kind::Received ? e.bytes.size() : 0;
+    emit events(batch);
+    m_line->eventsHandled(bytes);
 }
 
 QString MSComm::Settings() const
@@ -129,16 +96,19 @@ bool MSComm::PortOpen() const
 
 bool MSComm::setPortOpen(bool open)
 {
-    const auto [done, session] = onLine([&] {
-        const bool opened = m_line->setPortOpen(open);
-        return std::pair(opened, m_line->session());
+    if (open)
+        return onLine([&] { return m_line->setPortOpen(true); });
+    const auto rest = onLine([this] {
+        m_line->setPortOpen(false);
+        return m_line->takeEvents();
     });
-    // Bytes of the session before are not read in this one.
-    m_session = session;
-    m_held = {};
-    if (done && open)
-        m_commEvent = 0;
-    return done;
+    // A batch already on its way came before the rest, and the owner hears both before the
+    // port counts as closed: a frame that went out or a reply that came is never lost from
+    // its figures and its record.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    if (!rest.isEmpty())
+        deliver(rest);
+    return true;
 }
 
 bool MSComm::DTREnable() const
@@ -166,20 +136,6 @@ MSComm::OutputResult MSComm::Output(const QByteArray &bytes)
     return onLine([&] { return m_line->Output(bytes); });
 }
 
-QByteArray MSComm::Input()
-{
-    SerialLine::Received received;
-    if (!m_held.bytes.isEmpty()) {
-        received = {m_held.bytes.left(SerialLine::inputLimit(m_inputLen)), m_held.at};
-        m_held.bytes.remove(0, received.bytes.size());
-    } else {
-        received = onLine([this] { return m_line->Input(); });
-    }
-    if (!received.bytes.isEmpty())
-        emit bytesArrived(received.bytes, received.at);
-    return received.bytes;
-}
-
 qsizetype MSComm::OutBufferCount() const
 {
     return onLine([this] { return m_line->OutBufferCount(); });
@@ -187,8 +143,7 @@ qsizetype MSComm::OutBufferCount() const
 
 qsizetype MSComm::InBufferCount() const
 {
-    const qsizetype atLine = onLine([this] { return m_line->InBufferCount(); });
-    return std::min(m_held.bytes.size() + atLine, kInBufferSize);
+    return onLine([this] { return m_line->InBufferCount(); });
 }
 
 MSComm::PortState MSComm::state() const
@@ -206,14 +161,19 @@ QString MSComm::errorString() const
     return onLine([this] { return m_line->errorString(); });
 }
 
-void MSComm::setLoopFrames(const QList<QByteArray> &frames)
+void MSComm::setLoopPlan(const LoopPlan &plan)
 {
-    onLine([&] { m_line->setLoopFrames(frames); });
+    onLine([&] { m_line->setLoopPlan(plan); });
 }
 
 void MSComm::setLoopInterval(int ms)
 {
     onLine([&] { m_line->setLoopInterval(ms); });
+}
+
+void MSComm::releaseLoop(qint64 framesSeen)
+{
+    onLine([&] { m_line->releaseLoop(framesSeen); });
 }
 
 bool MSComm::loopTicking() const

@@ -13,25 +13,26 @@
 
 class QThread;
 
-// The program's serial control, as its owner's thread sees it. The port, its writes and the
-// send loop's ticks run in a SerialLine on a thread of their own, so that painting the
-// window or handling a burst of replies never delays a frame; every call here waits for
-// that thread's answer (microseconds: it never blocks), and the line's events come back to
-// this object's thread in the order they happened. A receive event brings its bytes along,
-// so that a reply costs each thread one wake-up: Input() in its handler asks nothing of the
-// line. Built with a device of its own (tests), the control runs on the caller's thread
-// instead, with the same behaviour.
+// The program's serial control, as its owner's thread sees it. The port, its reads and
+// writes and the send loop's ticks run in a SerialLine on a thread of their own, so that
+// painting the window or handling a burst of replies never delays a frame; every call here
+// waits for that thread's answer (microseconds: it never blocks), and everything the line
+// did or heard comes back to this object's thread as one stream of events, in the order it
+// happened (see SerialLine). Built with a device of its own (tests), the control runs on the
+// caller's thread instead, with the same behaviour.
 class MSComm : public QObject
 {
     Q_OBJECT
 
 public:
     using Event = SerialLine::Event;
-    static constexpr Event comEvReceive = SerialLine::comEvReceive;
-    static constexpr Event comEventTxFull = SerialLine::comEventTxFull;
+    using Events = SerialLine::Events;
     using PortState = SerialLine::PortState;
     using OutputResult = SerialLine::OutputResult;
     using LoopTick = SerialLine::LoopTick;
+    using LoopPlan = SerialLine::LoopPlan;
+    static constexpr qint16 comEvReceive = SerialLine::comEvReceive;
+    static constexpr qint16 comEventTxFull = SerialLine::comEventTxFull;
 
     static constexpr qsizetype kInBufferSize = SerialLine::kInBufferSize;
     static constexpr qsizetype kOutBufferSize = SerialLine::kOutBufferSize;
@@ -50,6 +51,7 @@ public:
     qint16 CommPort() const;
     bool setCommPort(qint16 port);
     bool PortOpen() const;
+    // Closing hands over, before it returns, every event the line had until then.
     bool setPortOpen(bool open);
     bool DTREnable() const;
     bool setDTREnable(bool enable);
@@ -57,8 +59,6 @@ public:
     bool setRTSEnable(bool enable);
 
     OutputResult Output(const QByteArray &bytes);
-    QByteArray Input();
-    qint16 CommEvent() const { return m_commEvent; }
     qsizetype OutBufferCount() const;
     qsizetype InBufferCount() const;
 
@@ -68,25 +68,17 @@ public:
     QString errorString() const;
 
     // The send loop, ticking on the line's thread; see SerialLine.
-    void setLoopFrames(const QList<QByteArray> &frames);
+    void setLoopPlan(const LoopPlan &plan);
     void setLoopInterval(int ms);
+    void releaseLoop(qint64 framesSeen);
     bool loopTicking() const;
 
 signals:
-    void OnComm();
-    void frameOnLine(const QByteArray &frame, std::chrono::nanoseconds handedAt,
-                     std::chrono::nanoseconds lastByteOut);
-    void bytesArrived(const QByteArray &bytes, std::chrono::nanoseconds at);
-    void portLost(const QString &device, const QString &reason);
-    // A tick of the loop, after its frames went out (or why they did not).
-    void loopTicked(MSComm::LoopTick tick, std::chrono::nanoseconds at);
+    // The next batch comes only after every slot of this one has returned.
+    void events(const MSComm::Events &batch);
 
 private:
-    void wire();
-    void onLineEvent(qint16 event, const SerialLine::Received &received, quint32 session);
-    // After a handler: the bytes it left are raised again before the line's next event.
-    void handlerReturned();
-    void raiseHeld();
+    void deliver(const Events &batch);
 
     // Runs `work` on the line's thread and gives back its result.
     template<typename Work> auto onLine(Work &&work) const
@@ -107,9 +99,5 @@ private:
 
     std::unique_ptr<QThread> m_thread;
     SerialLine *m_line = nullptr;
-    qint16 m_commEvent = 0;
     qint16 m_inputLen = 0;
-    // What the line handed over with its events and no handler has read yet.
-    SerialLine::Received m_held;
-    quint32 m_session = 0;
 };

@@ -12,21 +12,20 @@ SerialLine::SerialLine(std::unique_ptr<PortDevice> device, QObject *parent)
     , m_device(std::move(device))
     , m_line(m_settings.byteTime())
 {
+    qRegisterMetaType<SerialLine::Events>();
     m_clock.start();
-    m_eventTimer.setSingleShot(true);
-    m_eventTimer.setInterval(0);
+    // The stream is handed over from the event loop, never from inside the call that added
+    // to it: an owner on the same thread is not re-entered from its own Output().
+    m_flushTimer.setSingleShot(true);
+    m_flushTimer.setInterval(0);
     m_txTimer.setSingleShot(true);
     m_txTimer.setTimerType(Qt::PreciseTimer);
 
-    connect(m_device.get(), &PortDevice::readyRead, this, [this] {
-        if (!m_unreadSince)
-            m_unreadSince = now();
-        scheduleEvent();
-    });
+    connect(m_device.get(), &PortDevice::readyRead, this, &SerialLine::readArrived);
     connect(m_device.get(), &PortDevice::failed, this, &SerialLine::onDeviceFailed);
-    connect(&m_eventTimer, &QTimer::timeout, this, &SerialLine::raiseEvent);
+    connect(&m_flushTimer, &QTimer::timeout, this, &SerialLine::flush);
     connect(&m_txTimer, &QTimer::timeout, this, &SerialLine::pumpTx);
-    connect(&m_loopTimer, &LoopTimer::Timer, this, &SerialLine::onLoopTimer);
+    connect(&m_loopTimer, &LoopTimer::timeout, this, &SerialLine::onLoopTimer);
 }
 
 SerialLine::~SerialLine()
@@ -75,9 +74,6 @@ bool SerialLine::setCommPort(qint16 port)
 
 bool SerialLine::setPortOpen(bool open)
 {
-    // An event raised before this call belongs to the session that ends or starts here.
-    ++m_session;
-    m_inTransit = 0;
     if (!open) {
         if (m_state == PortState::Open)
             finishLine();
@@ -92,10 +88,12 @@ bool SerialLine::setPortOpen(bool open)
         return fail(port.problem);
     if (!m_device->open(port.device, m_settings))
         return fail(m_device->errorString());
+    const auto openedAt = now();
     m_deviceName = port.device;
     m_state = PortState::Open;
     m_held.clear();
     m_heldBytes = 0;
+    m_framesHanded = 0;
     m_line.reset();
     // Lines set while the port was closed take effect now; the caller may change them next.
     if (!m_device->setDataTerminalReady(m_dtr) || !m_device->setRequestToSend(m_rts)) {
@@ -103,8 +101,11 @@ bool SerialLine::setPortOpen(bool open)
         shutDown(PortState::Closed);
         return fail(reason);
     }
-    if (m_device->bytesAvailable() > 0)
-        scheduleEvent();
+    // Bytes that waited for the port came before anything this opening sends.
+    if (m_device->bytesAvailable() > 0) {
+        m_unreadSince = openedAt;
+        readArrived();
+    }
     return true;
 }
 
@@ -126,10 +127,10 @@ bool SerialLine::setRTSEnable(bool enable)
 
 std::chrono::nanoseconds SerialLine::now() const
 {
-    return std::chrono::nanoseconds(m_clock.nsecsElapsed());
+    return nanoseconds(m_clock.nsecsElapsed());
 }
 
-qsizetype SerialLine::aheadOfWire(std::chrono::nanoseconds t) const
+qsizetype SerialLine::aheadOfWire(nanoseconds t) const
 {
     return std::max<qsizetype>(m_line.pending(t), m_device->bytesForLine());
 }
@@ -143,9 +144,10 @@ qsizetype SerialLine::OutBufferCount() const
 
 qsizetype SerialLine::InBufferCount() const
 {
-    return m_state == PortState::Open
-               ? std::min<qsizetype>(m_device->bytesAvailable() + m_inTransit, kInBufferSize)
-               : 0;
+    if (m_state != PortState::Open)
+        return 0;
+    return std::min<qsizetype>(m_device->bytesAvailable() + m_queuedBytes + m_inTransit,
+                               kInBufferSize);
 }
 
 SerialLine::OutputResult SerialLine::Output(const QByteArray &bytes)
@@ -156,8 +158,10 @@ SerialLine::OutputResult SerialLine::Output(const QByteArray &bytes)
     }
     if (bytes.size() > kOutBufferSize - OutBufferCount()) {
         m_error = tr("O buffer de transmissão está cheio");
-        m_txFullPending = true;
-        scheduleEvent();
+        Event refused;
+        refused.kind = Event::Kind::TransmitFull;
+        refused.at = now();
+        queue(refused);
         return OutputResult::BufferFull;
     }
     if (bytes.isEmpty())
@@ -175,21 +179,29 @@ void SerialLine::pumpTx()
         const qsizetype ahead = aheadOfWire(t);
         if (ahead > kHandOverAt) {
             // Come back when the line is about to run dry of what it has.
-            const auto wait
-                = std::max<std::chrono::nanoseconds>(m_line.untilPendingAtMost(kHandOverAt, t),
-                                                     (ahead - kHandOverAt) * m_line.byteTime());
+            const auto wait = std::max<nanoseconds>(m_line.untilPendingAtMost(kHandOverAt, t),
+                                                    (ahead - kHandOverAt) * m_line.byteTime());
             m_txTimer.start(
                 std::max(std::chrono::duration_cast<std::chrono::milliseconds>(wait), 1ms));
             return;
         }
         const QByteArray frame = m_held.takeFirst();
         m_heldBytes -= frame.size();
+        // What the system still holds goes first: a far end that reads behind the line
+        // clock (a pseudo-terminal's reader) makes the frame's end later than the clock says.
+        m_line.holding(m_device->bytesForLine(), t);
         if (!m_device->write(frame)) {
             onDeviceFailed(PortDevice::Failure::WriteFailed, m_device->errorString());
             return;
         }
         m_line.handOver(frame.size(), t);
-        emit frameOnLine(frame, t, m_line.idleAt());
+        ++m_framesHanded;
+        Event handed;
+        handed.kind = Event::Kind::FrameOnLine;
+        handed.bytes = frame;
+        handed.at = t;
+        handed.lastByteOut = m_line.idleAt();
+        queue(handed);
     }
 }
 
@@ -208,8 +220,8 @@ void SerialLine::finishLine()
             return;
         if (t - start >= kMaxDrain)
             break;
-        const auto step = std::clamp<std::chrono::nanoseconds>(ahead * m_line.byteTime(), 100us,
-                                                               kMaxDrain - (t - start));
+        const auto step
+            = std::clamp<nanoseconds>(ahead * m_line.byteTime(), 100us, kMaxDrain - (t - start));
         std::this_thread::sleep_for(step);
     }
     // A line that does not drain (held by flow control, a stuck adapter) must not hold the
@@ -217,77 +229,146 @@ void SerialLine::finishLine()
     m_device->discardOutput();
 }
 
-SerialLine::Received SerialLine::Input()
+void SerialLine::readArrived()
 {
     if (m_state != PortState::Open)
-        return {};
-    Received received{m_device->read(inputLimit(m_inputLen)), m_unreadSince.value_or(now())};
-    // What is left came before now, but after these.
-    m_unreadSince = m_device->bytesAvailable() > 0 ? std::optional(now()) : std::nullopt;
-    return received;
-}
-
-void SerialLine::scheduleEvent()
-{
-    if (!m_eventTimer.isActive())
-        m_eventTimer.start();
-}
-
-void SerialLine::raiseEvent()
-{
-    const bool txFull = m_txFullPending;
-    if (!txFull && (m_state != PortState::Open || m_device->bytesAvailable() == 0))
         return;
-    // Never raised again while its handler runs: its return raises what came meanwhile.
-    for (Handler seen = m_handler.load();;) {
-        if (seen == Handler::Idle) {
-            if (m_handler.compare_exchange_weak(seen, Handler::Busy))
+    const nanoseconds at = m_unreadSince.value_or(now());
+    const qsizetype limit = inputLimit(m_inputLen);
+    bool stalled = false;
+    while (m_device->bytesAvailable() > 0) {
+        // The receive buffer holds what the owner has not handled yet; what does not fit
+        // waits in the system, as it would behind a full buffer of a real control.
+        const qsizetype room = kInBufferSize - m_queuedBytes - m_inTransit;
+        if (room <= 0) {
+            stalled = true;
+            break;
+        }
+        Event block;
+        block.kind = Event::Kind::Received;
+        block.bytes = m_device->read(std::min(limit, room));
+        if (block.bytes.isEmpty())
+            break;
+        block.at = at;
+        m_queuedBytes += block.bytes.size();
+        queue(block);
+    }
+    // Bytes left in the system came before the next read, after these.
+    m_unreadSince = stalled ? std::optional(at) : std::nullopt;
+    m_readStalled = stalled;
+}
+
+void SerialLine::queue(Event event)
+{
+    m_events.append(std::move(event));
+    if (!m_flushTimer.isActive())
+        m_flushTimer.start();
+}
+
+void SerialLine::flush()
+{
+    if (m_events.isEmpty())
+        return;
+    // Never handed over while the owner handles a batch: its return hands over what came
+    // meanwhile.
+    for (Owner seen = m_owner.load();;) {
+        if (seen == Owner::Idle) {
+            if (m_owner.compare_exchange_weak(seen, Owner::Busy))
                 break;
-        } else if (seen == Handler::BusyMore
-                   || m_handler.compare_exchange_weak(seen, Handler::BusyMore)) {
+        } else if (seen == Owner::BusyMore
+                   || m_owner.compare_exchange_weak(seen, Owner::BusyMore)) {
             return;
         }
     }
-    m_txFullPending = false;
-    // A refused frame is told first; the bytes, if any, come with the next event.
-    const Received received = txFull ? Received{} : Input();
-    if (m_state == PortState::Open && m_device->bytesAvailable() > 0)
-        m_handler = Handler::BusyMore;
-    m_inTransit += received.bytes.size();
-    emit OnComm(txFull ? comEventTxFull : comEvReceive, received, m_session);
+    const Events batch = std::exchange(m_events, {});
+    m_inTransit += m_queuedBytes;
+    m_queuedBytes = 0;
+    emit events(batch);
 }
 
-void SerialLine::eventHandled()
+SerialLine::Events SerialLine::takeEvents()
 {
-    // Whatever arrived meanwhile comes with the next event, after the event loop has had
-    // its turn, so a flood never starves the window.
-    if (m_handler.exchange(Handler::Idle) == Handler::BusyMore)
-        QMetaObject::invokeMethod(this, &SerialLine::raiseEvent, Qt::QueuedConnection);
+    m_flushTimer.stop();
+    m_inTransit += m_queuedBytes;
+    m_queuedBytes = 0;
+    return std::exchange(m_events, {});
+}
+
+void SerialLine::eventsHandled(qsizetype bytes)
+{
+    m_inTransit -= bytes;
+    // What came meanwhile goes after the event loop has had its turn, so that a flood never
+    // starves the owner's thread.
+    if (m_owner.exchange(Owner::Idle) == Owner::BusyMore || m_readStalled)
+        QMetaObject::invokeMethod(this, &SerialLine::resume, Qt::QueuedConnection);
+}
+
+void SerialLine::resume()
+{
+    if (m_readStalled)
+        readArrived();
+    flush();
+}
+
+void SerialLine::setLoopInterval(int ms)
+{
+    m_loopSent = 0;
+    m_loopHeld = false;
+    if (ms > 0)
+        m_loopTimer.start(std::chrono::milliseconds(ms));
+    else
+        m_loopTimer.stop();
+}
+
+void SerialLine::releaseLoop(qint64 framesSeen)
+{
+    if (framesSeen == m_framesHanded && m_held.isEmpty())
+        m_loopHeld = false;
+}
+
+void SerialLine::tick(LoopTick result, nanoseconds at)
+{
+    Event e;
+    e.kind = Event::Kind::Tick;
+    e.tick = result;
+    e.at = at;
+    e.tickNumber = m_loopSent;
+    queue(e);
 }
 
 void SerialLine::onLoopTimer()
 {
     const auto at = now();
-    if (m_state != PortState::Open) {
-        emit loopTicked(LoopTick::PortClosed, at);
-        return;
-    }
+    if (m_state != PortState::Open)
+        return tick(LoopTick::PortClosed, at);
+    if (m_loopHeld)
+        return tick(LoopTick::Held, at);
+    const qint64 number = m_loopSent + 1;
+    const bool variant = m_loopPlan.variantEvery > 0 && number % m_loopPlan.variantEvery == 0;
+    const QList<QByteArray> &frames = variant ? m_loopPlan.variant : m_loopPlan.frames;
     qsizetype bytes = 0;
-    for (const QByteArray &frame : std::as_const(m_loopFrames))
+    for (const QByteArray &frame : frames)
         bytes += frame.size();
-    if (bytes > kOutBufferSize - OutBufferCount()) {
-        emit loopTicked(LoopTick::Skipped, at);
-        return;
-    }
-    for (const QByteArray &frame : std::as_const(m_loopFrames)) {
+    if (bytes > kOutBufferSize - OutBufferCount())
+        return tick(LoopTick::Skipped, at);
+    for (const QByteArray &frame : frames) {
         // Room was checked: only a port that failed under the write refuses, and it has
         // said so; the tick did not go out.
-        if (Output(frame) != OutputResult::Queued) {
-            emit loopTicked(LoopTick::PortClosed, at);
-            return;
-        }
+        if (Output(frame) != OutputResult::Queued)
+            return tick(LoopTick::PortClosed, at);
     }
-    emit loopTicked(LoopTick::Sent, at);
+    m_loopSent = number;
+    m_loopHeld = variant && m_loopPlan.holdAfterVariant;
+    Event e;
+    e.kind = Event::Kind::Tick;
+    e.tick = LoopTick::Sent;
+    e.at = at;
+    e.tickNumber = number;
+    e.variant = variant;
+    e.lastTick = m_loopPlan.ticks > 0 && number >= m_loopPlan.ticks;
+    if (e.lastTick)
+        m_loopTimer.stop();
+    queue(e);
 }
 
 void SerialLine::onDeviceFailed(PortDevice::Failure, const QString &reason)
@@ -296,21 +377,25 @@ void SerialLine::onDeviceFailed(PortDevice::Failure, const QString &reason)
         return;
     // A vanished device keeps failing as fast as it can: close at the first failure and
     // say it once.
-    const QString device = m_deviceName;
+    Event lost;
+    lost.kind = Event::Kind::Lost;
+    lost.device = m_deviceName;
+    lost.reason = reason;
+    lost.at = now();
     m_error = reason;
     shutDown(PortState::Lost);
-    emit portLost(device, reason);
+    queue(lost);
 }
 
 void SerialLine::shutDown(PortState next)
 {
     m_unreadSince.reset();
+    m_readStalled = false;
     m_txTimer.stop();
     m_held.clear();
     m_heldBytes = 0;
     m_line.reset();
-    m_txFullPending = false;
-    m_eventTimer.stop();
+    m_loopHeld = false;
     m_device->close();
     m_state = next;
 }

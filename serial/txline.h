@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
 #include <chrono>
 
 // Estimate of what the line still has to carry of the bytes handed to the system.
@@ -19,6 +20,12 @@ public:
 
     void setByteTime(nanoseconds byteTime) { m_byteTime = byteTime; }
     nanoseconds byteTime() const { return m_byteTime; }
+
+    // The system says it still holds `bytes` for the line: they are on it until then at least.
+    void holding(qsizetype bytes, nanoseconds now)
+    {
+        m_idleAt = std::max<nanoseconds>(m_idleAt, now + bytes * m_byteTime);
+    }
 
     void handOver(qsizetype bytes, nanoseconds now)
     {

@@ -4,6 +4,7 @@
 #include "serial/portmap.h"
 #include "serial/portsetup.h"
 #include "testkit/fakeport.h"
+#include "testkit/linelog.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,6 +28,8 @@ private slots:
     void failureClosesAndIsToldOnce();
     void loopTickWholeOrSkipped_data();
     void loopTickWholeOrSkipped();
+    void loopPlan_data();
+    void loopPlan();
 
 private:
     QTemporaryDir m_runtime;
@@ -129,12 +132,14 @@ void TestPortDevice::failureClosesAndIsToldOnce()
     auto device = std::make_unique<FakePort>();
     FakePort &port = *device;
     MSComm comm(std::move(device));
-    QSignalSpy lost(&comm, &MSComm::portLost);
+    LineLog log(comm);
     QVERIFY(portsetup::open(comm, QStringLiteral("1")).opened);
     port.fail(failure);
     port.fail(failure);
-    QCOMPARE(lost.size(), 1);
-    QCOMPARE(lost.first().at(1).toString(), QStringLiteral("falhou"));
+    QTRY_COMPARE(log.of(MSComm::Event::Kind::Lost).size(), 1);
+    QTest::qWait(20);
+    QCOMPARE(log.of(MSComm::Event::Kind::Lost).size(), 1);
+    QCOMPARE(log.of(MSComm::Event::Kind::Lost).constFirst().reason, QStringLiteral("falhou"));
     QCOMPARE(comm.state(), MSComm::PortState::Lost);
     QVERIFY(!port.isOpen());
     QCOMPARE(comm.Output("x"), MSComm::OutputResult::PortClosed);
@@ -170,19 +175,99 @@ void TestPortDevice::loopTickWholeOrSkipped()
     port.heldBySystem = heldBySystem;
     const QByteArray cursor("\xA0\x80");
     const QByteArray text = QByteArray("\xA5\x0D") + QByteArray(13, 'x');
-    comm.setLoopFrames({cursor, text});
-    QSignalSpy ticks(&comm, &MSComm::loopTicked);
+    MSComm::LoopPlan plan;
+    plan.frames = {cursor, text};
+    comm.setLoopPlan(plan);
+    // The first tick is the one looked at: the loop stops as it is told of it.
+    qsizetype waitingAtTick = -1;
+    LineLog log(comm, [&](const MSComm::Events &) {
+        if (!log.of(MSComm::Event::Kind::Tick).isEmpty() && waitingAtTick < 0) {
+            comm.setLoopInterval(0);
+            waitingAtTick = comm.OutBufferCount();
+        }
+    });
     comm.setLoopInterval(5);
-    QVERIFY(ticks.wait(1000));
-    comm.setLoopInterval(0);
+    QTRY_VERIFY_WITH_TIMEOUT(!log.of(MSComm::Event::Kind::Tick).isEmpty(), 1000);
     QVERIFY(!comm.loopTicking());
-    QCOMPARE(ticks.first().at(0).value<MSComm::LoopTick>(), tick);
-    QCOMPARE(comm.OutBufferCount(), waiting);
+    QCOMPARE(log.of(MSComm::Event::Kind::Tick).constFirst().tick, tick);
+    QCOMPARE(waitingAtTick, waiting);
     // Whole or not at all, in order.
     if (tick == MSComm::LoopTick::Sent && heldBySystem == 0)
         QCOMPARE(port.written, cursor + text);
     if (tick != MSComm::LoopTick::Sent)
         QCOMPARE(port.written, QByteArray());
+}
+
+void TestPortDevice::loopPlan_data()
+{
+    QTest::addColumn<int>("variantEvery");
+    QTest::addColumn<bool>("hold");
+    QTest::addColumn<int>("ticks");
+    QTest::addColumn<QByteArray>("sent"); // one letter a tick: a plain, b variant
+    // Frames the owner has not yet seen when it releases a held loop.
+    QTest::addColumn<int>("unseen");
+    QTest::newRow("every third tick the variant, six in all")
+        << 3 << false << 6 << QByteArray("aabaab") << 0;
+    QTest::newRow("no variant, the loop ends itself") << 0 << false << 4 << QByteArray("aaaa") << 0;
+    // Held after each variant until released: the test releases after a few held ticks.
+    QTest::newRow("held after the variant") << 2 << true << 4 << QByteArray("abab") << 0;
+    // An owner that has not seen every frame cannot have judged them all.
+    QTest::newRow("not released by an owner behind the line")
+        << 2 << true << 4 << QByteArray("ab") << 1;
+}
+
+void TestPortDevice::loopPlan()
+{
+    QFETCH(int, variantEvery);
+    QFETCH(bool, hold);
+    QFETCH(int, ticks);
+    QFETCH(QByteArray, sent);
+    QFETCH(int, unseen);
+    auto device = std::make_unique<FakePort>();
+    FakePort &port = *device;
+    MSComm comm(std::move(device));
+    QVERIFY(portsetup::open(comm, QStringLiteral("1")).opened);
+    qint64 framesSeen = 0;
+    int held = 0;
+    LineLog log(comm, [&](const MSComm::Events &batch) {
+        for (const MSComm::Event &e : batch) {
+            framesSeen += e.kind == MSComm::Event::Kind::FrameOnLine ? 1 : 0;
+            if (e.kind == MSComm::Event::Kind::Tick && e.tick == MSComm::LoopTick::Held
+                && ++held % 3 == 0)
+                comm.releaseLoop(framesSeen - unseen);
+        }
+    });
+    MSComm::LoopPlan plan;
+    plan.frames = {QByteArray("a")};
+    plan.variant = {QByteArray("b")};
+    plan.variantEvery = variantEvery;
+    plan.holdAfterVariant = hold;
+    plan.ticks = ticks;
+    comm.setLoopPlan(plan);
+    comm.setLoopInterval(5);
+    if (unseen > 0) {
+        QTRY_VERIFY(held >= 6);
+        QCOMPARE(port.written, sent);
+        return;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!comm.loopTicking(), 5000);
+    QCOMPARE(port.written, sent);
+    const QList<MSComm::Event> sentTicks = [&] {
+        QList<MSComm::Event> out;
+        for (const MSComm::Event &e : log.of(MSComm::Event::Kind::Tick)) {
+            if (e.tick == MSComm::LoopTick::Sent)
+                out.append(e);
+        }
+        return out;
+    }();
+    QCOMPARE(sentTicks.size(), ticks);
+    for (qsizetype i = 0; i < sentTicks.size(); ++i) {
+        QCOMPARE(sentTicks[i].tickNumber, i + 1);
+        QCOMPARE(sentTicks[i].variant, sent[i] == 'b');
+        QCOMPARE(sentTicks[i].lastTick, i + 1 == ticks);
+    }
+    // A held loop sent nothing until released, and was released only when asked.
+    QCOMPARE(held > 0, hold);
 }
 
 QTEST_GUILESS_MAIN(TestPortDevice)

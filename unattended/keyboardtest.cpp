@@ -2,8 +2,6 @@
 
 #include "protocol/frames.h"
 #include "protocol/protocol.h"
-#include "protocol/sendloop.h"
-#include "serial/portsetup.h"
 #include "text/win1252.h"
 
 #include <QCoreApplication>
@@ -12,8 +10,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// After the last frame, replies still on their way get this long, and the slowest allowed.
-constexpr auto kReplyGrace = 1000ms;
+// After Ctrl+C, the replies on their way get this long: with the frame on the line and the
+// port's close, the run ends within half a second.
+constexpr auto kInterruptWait = 250ms;
+// Beyond every reply's own bound, what the end of the run waits for at most: a line that
+// never drains or a clock that stalls must not hold a bench.
+constexpr auto kDrainSlack = 500ms;
+
+using Status = KeyboardTest::Check::Status;
 
 } // namespace
 
@@ -21,129 +25,113 @@ KeyboardTest::KeyboardTest(TestOptions options, QObject *parent)
     : QObject(parent)
     , m_options(std::move(options))
 {
+    m_session.setReplyBound(std::chrono::milliseconds(m_options.maxLatencyMs));
+    m_sendFor.setSingleShot(true);
     m_drain.setInterval(10ms);
+    connect(&m_sendFor, &QTimer::timeout, this, &KeyboardTest::stopSending);
     connect(&m_drain, &QTimer::timeout, this, &KeyboardTest::drain);
-    connect(&m_loop, &LoopTimer::Timer, this, &KeyboardTest::tick);
-    connect(&m_comm, &MSComm::frameOnLine, this,
-            [this](const QByteArray &frame, auto handedAt, auto lastByteOut) {
-                m_figures.frameSent(lastByteOut);
-                m_record.sent(handedAt, frame);
-            });
-    connect(&m_comm, &MSComm::bytesArrived, this, &KeyboardTest::onBytes);
-    // Read as the window reads: whatever waits, at every event.
-    connect(&m_comm, &MSComm::OnComm, this, [this] {
-        if (m_comm.CommEvent() == MSComm::comEvReceive)
-            m_comm.Input();
-    });
-    connect(&m_comm, &MSComm::portLost, this, [this](const QString &device, const QString &why) {
-        m_record.lost(m_comm.clock(), m_comm.CommPort(), why);
-        m_verdict = Verdict::PortFailed;
-        m_reason = tr("a porta serial %1 (%2) foi perdida: %3")
-                       .arg(QString::number(m_comm.CommPort()), device, why);
-        finish();
-    });
-    connect(&m_record, &SessionRecord::failed, this, [this](const QString &message) {
-        if (m_reason.isEmpty())
-            m_reason = message.section(u'\n', 0, 0);
-        m_verdict = Verdict::Fail;
+    connect(&m_session, &Session::ticked, this, &KeyboardTest::onTick);
+    connect(&m_session, &Session::judged, this, &KeyboardTest::onJudged);
+    connect(&m_session, &Session::portLost, this, &KeyboardTest::onPortLost);
+    connect(&m_session, &Session::recordFailed, this, [this](const QString &message) {
+        if (m_recordError.isEmpty())
+            m_recordError = message.section(u'\n', 0, 0);
     });
 }
 
-bool KeyboardTest::start()
+void KeyboardTest::start()
 {
-    if (!m_options.record.isEmpty() && !m_record.start(m_options.record, m_comm.clock())) {
-        m_verdict = Verdict::Fail;
-        m_reason = tr("não foi possível gravar a sessão em %1: %2")
-                       .arg(m_options.record, m_record.errorString());
-        return false;
-    }
-    const portsetup::Outcome outcome = portsetup::open(m_comm, m_options.port);
-    if (!outcome.opened) {
-        m_verdict = Verdict::PortFailed;
-        m_reason = tr("Não Foi possivel iniciar a Porta Serial Numero %1. Motivo: %2")
-                       .arg(m_options.port, outcome.reason);
-        m_record.stop(m_comm.clock(), m_figures);
-        return false;
-    }
-    m_record.opened(m_comm.clock(), m_comm.CommPort(), m_comm.deviceName());
+    // From the event loop, so that whoever started the run hears its end however soon.
+    QMetaObject::invokeMethod(this, &KeyboardTest::begin, Qt::QueuedConnection);
+}
+
+void KeyboardTest::begin()
+{
     m_clock.start();
+    // A run that could not tell its result tests nothing.
+    if (!m_reportErrors.isEmpty()) {
+        finish();
+        return;
+    }
+    if (!m_options.record.isEmpty() && !m_session.startRecording(m_options.record)) {
+        m_recordError = tr("não foi possível gravar a sessão em %1: %2")
+                            .arg(m_options.record, m_session.record().errorString());
+        finish();
+        return;
+    }
+    const portsetup::Outcome outcome = m_session.open(m_options.port);
+    if (!outcome.opened) {
+        m_port = Port::Failed;
+        m_portError = tr("Não Foi possivel iniciar a Porta Serial Numero %1. Motivo: %2")
+                          .arg(m_options.port, outcome.reason);
+        finish();
+        return;
+    }
+    m_port = Port::Open;
     m_sending = true;
-    send(frames::command(frames::Command::Clear), true);
-    m_loop.setInterval(m_options.rateMs);
-    m_loop.setEnabled(true);
-    return true;
-}
-
-void KeyboardTest::send(const QByteArray &frame, bool shouldAccept)
-{
-    if (m_comm.Output(frame) == MSComm::OutputResult::Queued)
-        m_expected.push_back(shouldAccept);
-}
-
-bool KeyboardTest::sendingDone() const
-{
-    return m_options.frames > 0 ? m_textFrames >= m_options.frames
-                                : m_clock.elapsed() >= qint64(m_options.seconds) * 1000;
-}
-
-void KeyboardTest::tick()
-{
-    if (!m_sending)
-        return;
-    if (sendingDone()) {
-        stopSending();
-        return;
-    }
-    // A frame one byte short is refused only once the line stays quiet for the keyboard's
-    // gap: until its answer, no tick sends (the next frame would complete it).
-    if (m_awaitingWrong && !m_expected.empty())
-        return;
-    m_awaitingWrong = false;
+    m_session.comm().Output(frames::command(frames::Command::Clear));
     const QByteArray text = win1252::encode(m_options.text);
-    if (!sendloop::tickFits(text.size(), MSComm::kOutBufferSize - m_comm.OutBufferCount())) {
-        m_figures.tickSkipped();
-        m_record.tickSkipped(m_comm.clock());
+    MSComm::LoopPlan plan;
+    plan.frames = {frames::command(frames::Command::Line1), frames::text(text, false)};
+    // A frame one byte short is refused only once the line stays quiet for the keyboard's
+    // gap: until it is answered no tick sends, as the next frame would complete it.
+    plan.variant = {frames::command(frames::Command::Line1), frames::text(text, true)};
+    plan.variantEvery = m_options.wrongEvery;
+    plan.holdAfterVariant = m_options.wrongEvery > 0;
+    plan.ticks = m_options.frames;
+    m_session.setLoopPlan(plan);
+    m_session.setLoopInterval(m_options.rateMs);
+    if (m_options.seconds > 0)
+        m_sendFor.start(std::chrono::seconds(m_options.seconds));
+}
+
+void KeyboardTest::onTick(const Session::Event &tick)
+{
+    if (tick.tick != MSComm::LoopTick::Sent || !m_sending)
         return;
-    }
-    const bool wrong = m_options.wrongEvery > 0 && (m_textFrames + 1) % m_options.wrongEvery == 0;
-    send(frames::command(frames::Command::Line1), true);
-    send(frames::text(text, wrong), !wrong);
     ++m_textFrames;
-    m_wrongFrames += wrong ? 1 : 0;
-    m_awaitingWrong = wrong;
-    if (m_options.frames > 0 && sendingDone())
+    m_wrongFrames += tick.variant ? 1 : 0;
+    if (tick.lastTick)
         stopSending();
 }
 
-void KeyboardTest::onBytes(const QByteArray &bytes, std::chrono::nanoseconds at)
+void KeyboardTest::onJudged(const QList<Session::Outcome> &outcomes)
 {
-    const QList<std::chrono::microseconds> latencies = m_figures.received(bytes, at);
-    m_record.received(at, bytes, latencies);
-    qsizetype replies = 0;
-    for (const char c : bytes) {
-        const auto b = uchar(c);
-        if ((b != protocol::kAck && b != protocol::kNack) || m_expected.empty())
-            continue;
-        const bool accepted = b == protocol::kAck;
-        const bool shouldAccept = m_expected.front();
-        m_expected.pop_front();
-        m_goodRefused += shouldAccept && !accepted ? 1 : 0;
-        m_wrongAccepted += !shouldAccept && accepted ? 1 : 0;
-        // A refusal of a frame one byte short comes after the keyboard's gap by design.
-        if (shouldAccept && replies < latencies.size()) {
-            m_slowest = std::max(m_slowest, latencies[replies]);
-            if (m_options.maxLatencyMs >= 0
-                && latencies[replies] > std::chrono::milliseconds(m_options.maxLatencyMs))
-                ++m_late;
+    // A keyboard that let a frame go unanswered has fallen silent, or is about to: the rest
+    // of the run would only wait for it.
+    for (const Session::Outcome &o : outcomes) {
+        if (o.kind == Session::Outcome::Kind::Unanswered) {
+            stopSending();
+            return;
         }
-        ++replies;
     }
+}
+
+void KeyboardTest::onPortLost(const QString &device, const QString &reason)
+{
+    m_port = Port::Failed;
+    m_portError = tr("a porta serial %1 (%2) foi perdida: %3").arg(m_options.port, device, reason);
+    // Not from inside the session's own event: it is still handing the line's events over.
+    QMetaObject::invokeMethod(this, &KeyboardTest::finish, Qt::QueuedConnection);
 }
 
 void KeyboardTest::interrupt()
 {
+    if (m_finished)
+        return;
+    if (m_interrupted || m_port != Port::Open) {
+        m_interrupted = true;
+        finish();
+        return;
+    }
     m_interrupted = true;
-    stopSending();
+    if (m_sending) {
+        stopSending();
+        return;
+    }
+    m_drainLimitMs = kInterruptWait.count();
+    m_draining.restart();
+    drain();
 }
 
 void KeyboardTest::stopSending()
@@ -151,90 +139,127 @@ void KeyboardTest::stopSending()
     if (!m_sending)
         return;
     m_sending = false;
-    m_loop.setEnabled(false);
+    m_sendFor.stop();
+    m_session.setLoopInterval(0);
+    // What still waits to go out, the longest wait for its reply, and a margin.
+    const auto lineTime = LineSettings().byteTime() * m_session.comm().OutBufferCount();
+    const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(lineTime)
+                       + std::chrono::milliseconds(m_options.maxLatencyMs) + protocol::kFrameGap
+                       + kDrainSlack;
+    m_drainLimitMs = m_interrupted ? kInterruptWait.count() : limit.count();
     m_draining.start();
     m_drain.start();
+    drain();
 }
 
 void KeyboardTest::drain()
 {
-    // Done when every frame is on the far side and answered, or when the answers are
-    // overdue: the line's time for what waits, then the grace.
-    const auto lineTime = std::chrono::duration_cast<std::chrono::milliseconds>(
-        LineSettings().byteTime() * m_comm.OutBufferCount());
-    const bool lineEmpty = m_comm.OutBufferCount() == 0;
-    if ((lineEmpty && m_expected.empty())
-        || m_draining.elapsed()
-               > (lineTime + kReplyGrace).count() + std::max(m_options.maxLatencyMs, 0) + 500) {
-        finish();
-    }
+    if (m_session.settled() || m_draining.elapsed() >= m_drainLimitMs)
+        QMetaObject::invokeMethod(this, &KeyboardTest::finish, Qt::QueuedConnection);
 }
 
 void KeyboardTest::finish()
 {
-    if (m_done)
+    if (m_finishing)
         return;
-    m_done = true;
+    m_finishing = true;
     m_sending = false;
+    m_sendFor.stop();
     m_drain.stop();
-    m_loop.setEnabled(false);
-    if (m_verdict != Verdict::PortFailed) {
-        if (m_comm.PortOpen()) {
-            m_comm.setPortOpen(false);
-            m_record.closed(m_comm.clock(), m_comm.CommPort());
-        }
-        QString failure = m_reason; // the record's, if it failed
-        for (const Check &c : checks()) {
-            if (failure.isEmpty())
-                failure = c.failure;
-        }
-        m_verdict = failure.isEmpty() ? Verdict::Pass : Verdict::Fail;
-        m_reason = failure;
-    }
-    m_record.stop(m_comm.clock(), m_figures);
+    // Frames still awaited now were cut off by the end of the run, not left unanswered.
+    m_session.close();
+    m_session.stopRecording();
+    m_finished = true;
     emit finished();
 }
 
-QString KeyboardTest::remaining() const
+void KeyboardTest::reportFailed(const QString &message)
 {
-    if (m_options.frames > 0)
-        return tr("faltam %1 quadros").arg(std::max<qint64>(m_options.frames - m_textFrames, 0));
+    m_reportErrors << message;
+}
+
+std::optional<qint64> KeyboardTest::secondsLeft() const
+{
+    if (m_options.seconds <= 0)
+        return std::nullopt;
     const qint64 left = std::max<qint64>(qint64(m_options.seconds) * 1000 - m_clock.elapsed(), 0);
-    return tr("faltam %1 s").arg((left + 999) / 1000);
+    return (left + 999) / 1000;
 }
 
 QList<KeyboardTest::Check> KeyboardTest::checks() const
 {
-    const qint64 goodUnanswered = std::count(m_expected.begin(), m_expected.end(), true);
-    const qint64 wrongUnanswered = qint64(m_expected.size()) - goodUnanswered;
+    const Figures &f = figures();
+    const bool ran = m_port != Port::NotTried && !(m_port == Port::Failed && f.framesSent() == 0);
+    const auto check = [&](const QString &name, const QStringList &failures) {
+        if (!ran)
+            return Check{name, Status::Skipped, tr("a porta não foi aberta")};
+        const QString joined = failures.join(QStringLiteral("; "));
+        return Check{name, joined.isEmpty() ? Status::Passed : Status::Failed, joined};
+    };
+    const auto count = [](qint64 n, const QString &text) {
+        return n > 0 ? QStringList{text.arg(n)} : QStringList{};
+    };
+
     QList<Check> out;
-    const bool portOk = m_verdict != Verdict::PortFailed;
-    out << Check{tr("porta aberta e mantida"), portOk ? QString() : m_reason};
-    out << Check{tr("quadros bons aceitos (06)"),
-                 m_goodRefused > 0    ? tr("%1 quadros bons recusados (15)").arg(m_goodRefused)
-                 : goodUnanswered > 0 ? tr("%1 quadros bons sem resposta").arg(goodUnanswered)
-                                      : QString()};
+    out << Check{tr("porta aberta e mantida"),
+                 m_port == Port::Failed ? Status::Error
+                 : m_port == Port::Open ? Status::Passed
+                                        : Status::Skipped,
+                 m_port == Port::NotTried ? tr("a porta não chegou a ser aberta") : m_portError};
+    QStringList good = count(f.goodRefused(), tr("%1 quadros bons recusados (15)"));
+    if (f.goodUnanswered() > 0)
+        good << tr("%1 quadros sem resposta em até %2 ms")
+                    .arg(f.goodUnanswered())
+                    .arg(m_options.maxLatencyMs);
+    out << check(tr("quadros bons aceitos (06) em até %1 ms").arg(m_options.maxLatencyMs), good);
     if (m_options.wrongEvery > 0) {
-        out << Check{tr("quadros errados recusados (15)"),
-                     m_wrongAccepted > 0
-                         ? tr("%1 quadros com o tamanho errado aceitos (06)").arg(m_wrongAccepted)
-                     : wrongUnanswered > 0
-                         ? tr("%1 quadros com o tamanho errado sem resposta").arg(wrongUnanswered)
-                         : QString()};
+        Check wrong = check(
+            tr("quadros errados recusados (15)"),
+            count(f.wrongAccepted(), tr("%1 quadros com o tamanho errado aceitos (06)"))
+                + count(f.wrongUnanswered(), tr("%1 quadros com o tamanho errado sem resposta")));
+        if (wrong.status == Status::Passed && m_wrongFrames == 0)
+            wrong = {wrong.name, Status::Skipped, tr("nenhum quadro errado chegou a ser enviado")};
+        out << wrong;
     }
-    out << Check{tr("nenhum outro byte"),
-                 m_figures.otherBytes() > 0
-                     ? tr("%1 bytes que não são 06 nem 15").arg(m_figures.otherBytes())
-                     : QString()};
-    if (m_options.maxLatencyMs >= 0) {
-        out << Check{tr("respostas em até %1 ms").arg(m_options.maxLatencyMs),
-                     m_late > 0 ? tr("%1 respostas depois de %2 ms (a maior: %3 ms)")
-                                      .arg(m_late)
-                                      .arg(m_options.maxLatencyMs)
-                                      .arg(millisecondsText(m_slowest))
-                                : QString()};
-    }
-    if (m_interrupted)
-        out << Check{tr("até o fim"), tr("interrompido antes do fim")};
+    out << check(tr("nenhum outro byte"),
+                 count(f.otherBytes(), tr("%1 bytes que não são 06 nem 15")));
+    out << check(tr("nenhuma resposta sem quadro"),
+                 count(f.unexpected(),
+                       tr("%1 respostas sem quadro pendente (em dobro, atrasadas ou de antes "
+                          "da abertura)")));
+    if (!m_options.record.isEmpty())
+        out << Check{tr("gravação da sessão"),
+                     m_recordError.isEmpty() ? Status::Passed : Status::Failed, m_recordError};
+    if (!m_options.json.isEmpty() || !m_options.junit.isEmpty())
+        out << Check{tr("relatórios gravados"),
+                     m_reportErrors.isEmpty() ? Status::Passed : Status::Failed,
+                     m_reportErrors.join(QStringLiteral("; "))};
+    out << Check{tr("até o fim"), m_interrupted ? Status::Failed : Status::Passed,
+                 m_interrupted ? tr("interrompido antes do fim") : QString()};
     return out;
+}
+
+KeyboardTest::Verdict KeyboardTest::verdict() const
+{
+    if (!m_finished)
+        return Verdict::Running;
+    bool failed = false;
+    for (const Check &c : checks()) {
+        if (c.status == Status::Error)
+            return Verdict::PortFailed;
+        failed = failed || c.status == Status::Failed;
+    }
+    return failed ? Verdict::Fail : Verdict::Pass;
+}
+
+QString KeyboardTest::reason() const
+{
+    const QList<Check> all = checks();
+    for (const Status wanted : {Status::Error, Status::Failed}) {
+        for (const Check &c : all) {
+            if (c.status == wanted)
+                return c.message;
+        }
+    }
+    return {};
 }

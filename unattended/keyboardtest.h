@@ -1,10 +1,7 @@
 #pragma once
 
 #include "options.h"
-#include "record/figures.h"
-#include "record/sessionrecord.h"
-#include "serial/looptimer.h"
-#include "serial/mscomm.h"
+#include "session/session.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -12,74 +9,79 @@
 #include <QString>
 #include <QTimer>
 
-#include <deque>
-
 // One unattended test of a keyboard: opens the port as the window does, clears the display,
 // then sends the cursor command and the text frame on the window's loop (whole ticks, the
 // ticks that do not fit skipped), every n-th text frame with the wrong length, and judges
-// every reply in the order the frames went.
+// every reply by the frame it answers. Every wait has an end: a reply is given up after the
+// bound, a keyboard that falls silent ends the sending at once, an interruption ends the run
+// within half a second.
 class KeyboardTest : public QObject
 {
     Q_OBJECT
 
 public:
     enum class Verdict { Running, Pass, Fail, PortFailed };
-    // One thing the test checks, for the reports; `failure` empty when it held.
+    // One thing the test checks, as every report tells it.
     struct Check
     {
+        enum class Status { Passed, Failed, Skipped, Error };
         QString name;
-        QString failure;
+        Status status = Status::Passed;
+        QString message; // why it failed, or why it did not run
     };
 
     explicit KeyboardTest(TestOptions options, QObject *parent = nullptr);
 
-    // False, with the verdict PortFailed and the window's reason, when the port does not
-    // open; a record that cannot be written is a failure of its own.
-    bool start();
-    // Ctrl+C: no frame after the one on the line; the figures so far; a failure.
+    // Starts the run; finished() follows, whether it started or not.
+    void start();
+    // Ctrl+C: no frame after the one on the line, the replies on their way, the figures so
+    // far. Asked again, the run ends at once.
     void interrupt();
+    // A report could not be written: a failure of the run, which the other reports tell.
+    void reportFailed(const QString &message);
 
-    Verdict verdict() const { return m_verdict; }
-    QString reason() const { return m_reason; }
-    const SessionFigures &figures() const { return m_figures; }
+    Verdict verdict() const;
+    // The first failure, in the user's language; empty for a pass.
+    QString reason() const;
+    QList<Check> checks() const;
+    const TestOptions &options() const { return m_options; }
+    const Figures &figures() const { return m_session.figures(); }
     qint64 textFrames() const { return m_textFrames; }
     qint64 wrongFrames() const { return m_wrongFrames; }
-    // Seconds the sending still has, or frames still to send, whichever the run counts.
-    QString remaining() const;
-    QList<Check> checks() const;
+    // Seconds the sending still has, if the run counts seconds.
+    std::optional<qint64> secondsLeft() const;
+    bool isFinished() const { return m_finished; }
 
 signals:
     void finished();
 
 private:
-    void tick();
-    void send(const QByteArray &frame, bool shouldAccept);
-    void onBytes(const QByteArray &bytes, std::chrono::nanoseconds at);
+    enum class Port { NotTried, Open, Failed };
+
+    void begin();
+    void onTick(const Session::Event &tick);
+    void onJudged(const QList<Session::Outcome> &outcomes);
+    void onPortLost(const QString &device, const QString &reason);
     void stopSending();
     void drain();
     void finish();
-    bool sendingDone() const;
 
     TestOptions m_options;
-    MSComm m_comm{this};
-    LoopTimer m_loop{this};
+    Session m_session;
+    QTimer m_sendFor;
     QTimer m_drain;
-    SessionFigures m_figures;
-    SessionRecord m_record;
     QElapsedTimer m_clock;
     QElapsedTimer m_draining;
+    qint64 m_drainLimitMs = 0;
 
-    std::deque<bool> m_expected; // per frame sent and not answered: should it be accepted
+    Port m_port = Port::NotTried;
+    QString m_portError;
+    QString m_recordError;
+    QStringList m_reportErrors;
     qint64 m_textFrames = 0;
     qint64 m_wrongFrames = 0;
-    qint64 m_goodRefused = 0;
-    qint64 m_wrongAccepted = 0;
-    qint64 m_late = 0;
-    std::chrono::microseconds m_slowest{0}; // of the replies to good frames
     bool m_sending = false;
     bool m_interrupted = false;
-    bool m_done = false;
-    bool m_awaitingWrong = false; // a frame of the wrong length waits for its refusal
-    Verdict m_verdict = Verdict::Running;
-    QString m_reason;
+    bool m_finishing = false;
+    bool m_finished = false;
 };

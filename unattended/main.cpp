@@ -7,11 +7,13 @@
 #include "options.h"
 #include "reports.h"
 #include "serial/portmap.h"
+#include "text/reasons.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSaveFile>
 #include <QTimer>
 
 #include <cstdio>
@@ -32,17 +34,57 @@ bool onTerminal()
 #endif
 }
 
-// A report file; says so, once, when it cannot be written.
-bool writeFile(const QString &path, const QByteArray &contents)
+// Creates a report's file now, so that a run that could not tell its result does not test a
+// keyboard first; empty until the end.
+QString prepare(const QString &path)
 {
+    if (path.isEmpty())
+        return {};
     QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        && file.write(contents) == contents.size() && file.flush())
-        return true;
-    cli::print(
-        QStringLiteral("padtest: não foi possível gravar %1: %2\n").arg(path, file.errorString()),
-        true);
-    return false;
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return {};
+    return QStringLiteral("não foi possível gravar %1: %2")
+        .arg(path, reasons::translated(file.errorString()));
+}
+
+// A report, whole or not at all; why not, when it could not be written.
+QString writeReport(const QString &path, const QByteArray &contents)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size() && file.commit())
+        return {};
+    return QStringLiteral("não foi possível gravar %1: %2")
+        .arg(path, reasons::translated(file.errorString()));
+}
+
+// Writes the JSON and JUnit reports. One that fails is a failure of the run, which the other,
+// written again, tells too: the reports never disagree with each other or the exit code.
+void writeReports(KeyboardTest &test, const TestOptions &options, double seconds)
+{
+    const auto render = [&](bool json) {
+        return json ? reports::json(test) : reports::junit(test, seconds);
+    };
+    QList<bool> written;
+    bool failed = false;
+    for (const bool json : {true, false}) {
+        const QString path = json ? options.json : options.junit;
+        if (path.isEmpty()) {
+            written << false;
+            continue;
+        }
+        const QString error = writeReport(path, render(json));
+        if (!error.isEmpty()) {
+            test.reportFailed(error);
+            failed = true;
+        }
+        written << error.isEmpty();
+    }
+    if (!failed)
+        return;
+    for (const bool json : {true, false}) {
+        if (written[json ? 0 : 1])
+            writeReport(json ? options.json : options.junit, render(json));
+    }
 }
 
 } // namespace
@@ -67,6 +109,10 @@ int main(int argc, char *argv[])
     const TestOptions &options = *parsed.options;
 
     KeyboardTest test(options);
+    for (const QString &path : {options.json, options.junit}) {
+        if (const QString error = prepare(path); !error.isEmpty())
+            test.reportFailed(error);
+    }
     const bool terminal = onTerminal();
     QElapsedTimer clock;
     clock.start();
@@ -81,26 +127,13 @@ int main(int argc, char *argv[])
         progress.stop();
         if (terminal)
             cli::print(QStringLiteral("\r\x1b[K"));
+        writeReports(test, options, double(clock.elapsed()) / 1000.0);
         cli::print(reports::summary(test));
-        bool written = true;
-        if (!options.json.isEmpty())
-            written = writeFile(options.json, reports::json(test)) && written;
-        if (!options.junit.isEmpty())
-            written = writeFile(options.junit, reports::junit(test, clock.elapsed() / 1000.0))
-                      && written;
-        const int code = reports::exitCode(test);
-        QCoreApplication::exit(code == 0 && !written ? 1 : code);
+        QCoreApplication::exit(reports::exitCode(test));
     });
-    // Ctrl+C ends at a frame's end, with the figures so far.
+    // Ctrl+C ends at a frame's end, with the figures so far; a second one, at once.
     cli::onSignals(&app, [&test] { test.interrupt(); });
-    if (!test.start()) {
-        cli::print(reports::summary(test));
-        if (!options.json.isEmpty())
-            writeFile(options.json, reports::json(test));
-        if (!options.junit.isEmpty())
-            writeFile(options.junit, reports::junit(test, 0));
-        return reports::exitCode(test);
-    }
+    test.start();
     progress.start();
     return QCoreApplication::exec();
 }

@@ -25,17 +25,18 @@ struct Number
 };
 
 const Number kNumbers[] = {
-    {"frames", "K", "Envia K quadros de texto (padrão: 100).", 1, 1'000'000'000,
-     &TestOptions::frames},
+    {"frames", "K", "Envia K quadros de texto", 1, 1'000'000'000, &TestOptions::frames},
     {"seconds", "S", "Envia durante S segundos, em vez de K quadros.", 1, 1'000'000,
      &TestOptions::seconds},
-    {"rate", "MS", "Um quadro a cada MS milissegundos, de 1 a 65535 (padrão: 100).", 1,
-     sendloop::kMaxRate, &TestOptions::rateMs},
+    {"rate", "MS", "Um quadro a cada MS milissegundos, de 1 a 65535", 1, sendloop::kMaxRate,
+     &TestOptions::rateMs},
     {"wrong-every", "N",
      "Envia um quadro a cada N com o tamanho errado, que o teclado deve recusar.", 1, 1'000'000'000,
      &TestOptions::wrongEvery},
-    {"max-latency", "MS", "Falha se uma resposta vier mais de MS milissegundos depois do quadro.",
-     0, 1'000'000, &TestOptions::maxLatencyMs},
+    {"max-latency", "MS",
+     "Espera cada resposta no máximo MS milissegundos depois do quadro; um quadro sem resposta "
+     "nesse tempo reprova",
+     1, 1'000'000, &TestOptions::maxLatencyMs},
 };
 
 } // namespace
@@ -47,8 +48,14 @@ void addTestOptions(QCommandLineParser &parser)
     parser.addOption({QStringLiteral("text"),
                       tr("O texto do display (padrão: o texto inicial da janela)."),
                       QStringLiteral("texto")});
-    for (const Number &n : kNumbers)
-        parser.addOption({QString::fromLatin1(n.name), tr(n.help), QString::fromLatin1(n.value)});
+    const TestOptions defaults;
+    for (const Number &n : kNumbers) {
+        // Whatever is not told has a value of its own, and the help says which.
+        QString help = tr(n.help);
+        if (!help.endsWith(u'.'))
+            help += tr(" (padrão: %1).").arg(defaults.*n.field);
+        parser.addOption({QString::fromLatin1(n.name), help, QString::fromLatin1(n.value)});
+    }
     parser.addOption({QStringLiteral("json"), tr("Grava os números e o veredito em JSON."),
                       QStringLiteral("arquivo")});
     parser.addOption({QStringLiteral("junit"),
@@ -82,10 +89,10 @@ ParsedOptions readTestOptions(const QCommandLineParser &parser)
                                            parser.value(name))};
         o.*n.field = *v;
     }
-    if (o.frames > 0 && o.seconds > 0)
+    if (parser.isSet(QStringLiteral("frames")) && parser.isSet(QStringLiteral("seconds")))
         return {std::nullopt, tr("--frames ou --seconds, não os dois")};
-    if (o.frames == 0 && o.seconds == 0)
-        o.frames = 100;
+    if (o.seconds > 0)
+        o.frames = 0;
     if (win1252::fitToCodePage(o.text) != o.text)
         return {std::nullopt, tr("o texto tem caracteres que a linha não leva")};
     if (win1252::length(o.text) > 80)

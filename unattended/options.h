@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/replies.h"
+
 #include <QString>
 
 #include <optional>
@@ -9,13 +11,14 @@ class QCommandLineParser;
 // What an unattended run is asked to do, read from its command line.
 struct TestOptions
 {
-    QString port;                // as typed into the window's number box
-    QString text;                // the display text (the window's initial text unless told)
-    int frames = 0;              // text frames to send; 0: run for `seconds`
-    int seconds = 0;             // how long to send; 0: send `frames`
-    int rateMs = 100;            // the loop's rate
-    int wrongEvery = 0;          // every n-th text frame with the wrong length; 0: none
-    int maxLatencyMs = -1;       // a reply later than this fails; -1: no limit
+    QString port;       // as typed into the window's number box
+    QString text;       // the display text (the window's initial text unless told)
+    int frames = 100;   // text frames to send; 0: run for `seconds`
+    int seconds = 0;    // how long to send; 0: send `frames`
+    int rateMs = 100;   // the loop's rate
+    int wrongEvery = 0; // every n-th text frame with the wrong length; 0: none
+    // A frame unanswered for this long fails.
+    int maxLatencyMs = int(replies::kDefaultBound.count());
     QString json, junit, record; // files to write, if given
 };
 
@@ -27,6 +30,6 @@ struct ParsedOptions
 
 // The options padtest takes, added to a parser.
 void addTestOptions(QCommandLineParser &parser);
-// Reads a parsed command line. Frames and seconds: at most one; neither gives 100 frames.
+// Reads a parsed command line. Frames and seconds: at most one.
 // The rate, as the window takes it but never 0 (which would flood the line): 1 to 65535 ms.
 ParsedOptions readTestOptions(const QCommandLineParser &parser);

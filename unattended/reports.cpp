@@ -10,6 +10,8 @@ namespace reports {
 
 namespace {
 
+using Status = KeyboardTest::Check::Status;
+
 QString tr(const char *text)
 {
     return QCoreApplication::translate("padtest", text);
@@ -20,9 +22,9 @@ QString latencyOr(const std::optional<std::chrono::microseconds> &l)
     return l ? millisecondsText(*l) : QStringLiteral("-");
 }
 
-QString verdictWord(const KeyboardTest &test)
+QString verdictWord(KeyboardTest::Verdict verdict)
 {
-    switch (test.verdict()) {
+    switch (verdict) {
     case KeyboardTest::Verdict::Pass:
         return tr("APROVADO");
     case KeyboardTest::Verdict::Fail:
@@ -35,26 +37,65 @@ QString verdictWord(const KeyboardTest &test)
     return tr("EM CURSO");
 }
 
+QString statusWord(Status status)
+{
+    switch (status) {
+    case Status::Passed:
+        return tr("ok");
+    case Status::Failed:
+        return tr("falhou");
+    case Status::Skipped:
+        return tr("não feita");
+    case Status::Error:
+        return tr("erro");
+    }
+    return {};
+}
+
+QString statusKey(Status status)
+{
+    switch (status) {
+    case Status::Passed:
+        return QStringLiteral("passed");
+    case Status::Failed:
+        return QStringLiteral("failed");
+    case Status::Skipped:
+        return QStringLiteral("skipped");
+    case Status::Error:
+        return QStringLiteral("error");
+    }
+    return {};
+}
+
 } // namespace
 
 QString progressLine(const KeyboardTest &test)
 {
-    const SessionFigures &f = test.figures();
-    return tr("quadros %1  aceitos %2  recusados %3  outros %4  latência p99 %5 ms  %6")
-        .arg(f.framesSent())
-        .arg(f.accepted())
-        .arg(f.refused())
-        .arg(f.otherBytes())
-        .arg(latencyOr(f.latency().quantile(0.99)), test.remaining());
+    const Figures &f = test.figures();
+    const TestOptions &o = test.options();
+    QString frames = QString::number(test.textFrames());
+    if (o.frames > 0)
+        frames += tr(" de %1").arg(o.frames);
+    QString line = tr("quadros de texto %1  aceitos %2  recusados %3  sem resposta %4  outros %5  "
+                      "latência p99 %6 ms")
+                       .arg(frames)
+                       .arg(f.accepted())
+                       .arg(f.refused())
+                       .arg(f.unanswered())
+                       .arg(f.otherBytes())
+                       .arg(latencyOr(f.latency().quantile(0.99)));
+    if (const auto left = test.secondsLeft())
+        line += tr("  faltam %1 s").arg(*left);
+    return line;
 }
 
 QString summary(const KeyboardTest &test)
 {
-    const SessionFigures &f = test.figures();
+    const Figures &f = test.figures();
     const auto row = [](const QString &name, const QString &value) {
-        return QStringLiteral("  %1 %2\n").arg(name, -34).arg(value);
+        return QStringLiteral("  %1 %2\n").arg(name, -36).arg(value);
     };
-    QString out = verdictWord(test);
+    QString out = verdictWord(test.verdict());
     if (!test.reason().isEmpty())
         out += QStringLiteral(": ") + test.reason();
     out += u'\n';
@@ -63,6 +104,8 @@ QString summary(const KeyboardTest &test)
                QStringLiteral("%1 (%2)").arg(test.textFrames()).arg(test.wrongFrames()));
     out += row(tr("aceitos (06)"), QString::number(f.accepted()));
     out += row(tr("recusados (15)"), QString::number(f.refused()));
+    out += row(tr("sem resposta"), QString::number(f.unanswered()));
+    out += row(tr("respostas sem quadro"), QString::number(f.unexpected()));
     out += row(tr("outros bytes"), QString::number(f.otherBytes()));
     out += row(tr("tiques pulados"), QString::number(f.ticksSkipped()));
     out += row(tr("latência p50 / p95 / p99 / máx (ms)"),
@@ -70,16 +113,24 @@ QString summary(const KeyboardTest &test)
                    .arg(latencyOr(f.latency().quantile(0.50)),
                         latencyOr(f.latency().quantile(0.95)),
                         latencyOr(f.latency().quantile(0.99)), latencyOr(f.latency().max())));
+    out += tr("  verificações\n");
+    for (const KeyboardTest::Check &c : test.checks()) {
+        out += QStringLiteral("    [%1] %2").arg(statusWord(c.status), c.name);
+        if (c.status != Status::Passed && !c.message.isEmpty())
+            out += QStringLiteral(": ") + c.message;
+        out += u'\n';
+    }
     return out;
 }
 
 QByteArray json(const KeyboardTest &test)
 {
     QJsonObject o = record::figuresJson(test.figures());
-    o[QStringLiteral("verdict")]
-        = test.verdict() == KeyboardTest::Verdict::Pass         ? QStringLiteral("pass")
-          : test.verdict() == KeyboardTest::Verdict::PortFailed ? QStringLiteral("port")
-                                                                : QStringLiteral("fail");
+    const KeyboardTest::Verdict verdict = test.verdict();
+    o[QStringLiteral("verdict")] = verdict == KeyboardTest::Verdict::Pass ? QStringLiteral("pass")
+                                   : verdict == KeyboardTest::Verdict::PortFailed
+                                       ? QStringLiteral("port")
+                                       : QStringLiteral("fail");
     o[QStringLiteral("reason")] = test.reason();
     o[QStringLiteral("exit_code")] = exitCode(test);
     o[QStringLiteral("text_frames")] = test.textFrames();
@@ -87,8 +138,8 @@ QByteArray json(const KeyboardTest &test)
     QJsonArray checks;
     for (const KeyboardTest::Check &c : test.checks()) {
         checks.append(QJsonObject{{QStringLiteral("name"), c.name},
-                                  {QStringLiteral("passed"), c.failure.isEmpty()},
-                                  {QStringLiteral("failure"), c.failure}});
+                                  {QStringLiteral("status"), statusKey(c.status)},
+                                  {QStringLiteral("message"), c.message}});
     }
     o[QStringLiteral("checks")] = checks;
     return QJsonDocument(o).toJson(QJsonDocument::Indented);
@@ -97,9 +148,12 @@ QByteArray json(const KeyboardTest &test)
 QByteArray junit(const KeyboardTest &test, double seconds)
 {
     const QList<KeyboardTest::Check> checks = test.checks();
-    qsizetype failures = 0;
-    for (const auto &c : checks)
-        failures += c.failure.isEmpty() ? 0 : 1;
+    qsizetype failures = 0, errors = 0, skipped = 0;
+    for (const auto &c : checks) {
+        failures += c.status == Status::Failed ? 1 : 0;
+        errors += c.status == Status::Error ? 1 : 0;
+        skipped += c.status == Status::Skipped ? 1 : 0;
+    }
     QByteArray out;
     QXmlStreamWriter xml(&out);
     xml.setAutoFormatting(true);
@@ -109,16 +163,29 @@ QByteArray junit(const KeyboardTest &test, double seconds)
     xml.writeAttribute(QStringLiteral("name"), QStringLiteral("padtest"));
     xml.writeAttribute(QStringLiteral("tests"), QString::number(checks.size()));
     xml.writeAttribute(QStringLiteral("failures"), QString::number(failures));
+    xml.writeAttribute(QStringLiteral("errors"), QString::number(errors));
+    xml.writeAttribute(QStringLiteral("skipped"), QString::number(skipped));
     xml.writeAttribute(QStringLiteral("time"), QString::number(seconds, 'f', 3));
     for (const auto &c : checks) {
         xml.writeStartElement(QStringLiteral("testcase"));
         xml.writeAttribute(QStringLiteral("classname"), QStringLiteral("padtest"));
         xml.writeAttribute(QStringLiteral("name"), c.name);
-        if (!c.failure.isEmpty()) {
-            xml.writeStartElement(QStringLiteral("failure"));
-            xml.writeAttribute(QStringLiteral("message"), c.failure);
+        switch (c.status) {
+        case Status::Passed:
+            break;
+        case Status::Skipped:
+            xml.writeStartElement(QStringLiteral("skipped"));
+            xml.writeAttribute(QStringLiteral("message"), c.message);
+            xml.writeEndElement();
+            break;
+        case Status::Failed:
+        case Status::Error:
+            xml.writeStartElement(c.status == Status::Error ? QStringLiteral("error")
+                                                            : QStringLiteral("failure"));
+            xml.writeAttribute(QStringLiteral("message"), c.message);
             xml.writeCharacters(summary(test));
             xml.writeEndElement();
+            break;
         }
         xml.writeEndElement();
     }

@@ -1,12 +1,10 @@
 #pragma once
 
-#include "mscomm.h"
+#include "session.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QObject>
-
-#include <chrono>
 
 // The send loop's timer as its window holds it: Interval and Enabled like any window timer
 // (ticks while enabled, never at interval 0), but it ticks on the serial control's thread,
@@ -17,23 +15,23 @@ class LineTimer : public QObject
     Q_OBJECT
 
 public:
-    explicit LineTimer(MSComm &comm, QObject *parent = nullptr);
+    explicit LineTimer(Session &session, QObject *parent = nullptr);
 
     int Interval() const { return m_interval; }
     void setInterval(int ms);
     bool Enabled() const { return m_enabled; }
     void setEnabled(bool enabled);
-    bool isTicking() const { return m_comm.loopTicking(); }
+    bool isTicking() const { return m_session.comm().loopTicking(); }
     // What every tick sends from now on.
-    void setFrames(const QList<QByteArray> &frames) { m_comm.setLoopFrames(frames); }
+    void setFrames(const QList<QByteArray> &frames);
 
 signals:
-    void Timer(MSComm::LoopTick tick, std::chrono::nanoseconds at);
+    void Timer(const Session::Event &tick);
 
 private:
     void update();
 
-    MSComm &m_comm;
+    Session &m_session;
     int m_interval = 0;
     bool m_enabled = true;
 };
