@@ -125,9 +125,10 @@ BlockResult receiveBlock(const Boxes &before, QByteArrayView block, bool echo)
         const auto byte = uchar(c);
         r.boxes.hexLog += u' ';
         r.boxes.hexLog += hexCode(byte);
-        if (byte == protocol::kAck)
+        const protocol::ByteClass kind = protocol::classify(byte);
+        if (kind == protocol::ByteClass::Ack)
             continue;
-        if (byte == protocol::kNack) {
+        if (kind == protocol::ByteClass::Nack) {
             ++r.nackCount;
             continue;
         }

@@ -6,13 +6,14 @@
 
 Session::Session(QObject *parent)
     : QObject(parent)
+    , m_comm(this)
 {
     wire();
 }
 
 Session::Session(std::unique_ptr<PortDevice> device, QObject *parent)
     : QObject(parent)
-    , m_comm(std::move(device))
+    , m_comm(std::move(device), this)
 {
     wire();
 }
