@@ -63,6 +63,32 @@ std::optional<std::chrono::microseconds> LatencyHistogram::max() const
     return m_count == 0 ? std::nullopt : std::optional(m_max);
 }
 
+LatencyHistogram &LatencyHistogram::operator+=(const LatencyHistogram &other)
+{
+    for (const auto &[bin, count] : other.m_bins)
+        m_bins[bin] += count;
+    if (other.m_count > 0)
+        m_max = m_count == 0 ? other.m_max : std::max(m_max, other.m_max);
+    m_count += other.m_count;
+    return *this;
+}
+
+Figures &Figures::operator+=(const Figures &o)
+{
+    m_framesSent += o.m_framesSent;
+    m_accepted += o.m_accepted;
+    m_refused += o.m_refused;
+    m_goodRefused += o.m_goodRefused;
+    m_wrongAccepted += o.m_wrongAccepted;
+    m_goodUnanswered += o.m_goodUnanswered;
+    m_wrongUnanswered += o.m_wrongUnanswered;
+    m_unexpected += o.m_unexpected;
+    m_other += o.m_other;
+    m_ticksSkipped += o.m_ticksSkipped;
+    m_latency += o.m_latency;
+    return *this;
+}
+
 void Figures::judged(const Outcome &o)
 {
     using Kind = Outcome::Kind;

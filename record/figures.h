@@ -22,6 +22,7 @@ public:
     // largest; none without data.
     std::optional<microseconds> quantile(double q) const;
     std::optional<microseconds> max() const;
+    LatencyHistogram &operator+=(const LatencyHistogram &other);
 
 private:
     static qint64 binOf(microseconds latency);
@@ -65,6 +66,8 @@ public:
 
     // One figure a line, in Portuguese, for a person.
     QString summary() const;
+    // The figures of two stretches of the line together.
+    Figures &operator+=(const Figures &other);
 
 private:
     qint64 m_framesSent = 0;

@@ -54,8 +54,10 @@ namespace {
 
 QString figuresHeading(const Event &e)
 {
-    return e.scope == Event::Scope::Section ? tr("Números desta abertura da porta %1:").arg(e.port)
-                                            : tr("Números da gravação inteira:");
+    if (e.scope == Event::Scope::File)
+        return tr("Números da gravação inteira:");
+    return e.unit > 0 ? tr("Números do teclado %1 na porta %2:").arg(e.unit).arg(e.port)
+                      : tr("Números desta abertura da porta %1:").arg(e.port);
 }
 
 // What the replies among a block's bytes were: latencies, and those that answered nothing.
@@ -87,7 +89,8 @@ QString textLine(const Event &e)
     case Event::Kind::Start:
         return QStringLiteral("# PADCOM %1").arg(e.detail);
     case Event::Kind::Opened:
-        return tr("%1  **  porta %2 aberta: %3").arg(at, QString::number(e.port), e.detail);
+        return tr("%1  **  porta %2 aberta: %3").arg(at, QString::number(e.port), e.detail)
+               + (e.unit > 0 ? tr(" (teclado %1)").arg(e.unit) : QString());
     case Event::Kind::Closed:
         return tr("%1  **  porta %2 fechada").arg(at, QString::number(e.port));
     case Event::Kind::Lost:
@@ -149,6 +152,8 @@ QByteArray jsonLine(const Event &e)
         o[QStringLiteral("event")] = QStringLiteral("open");
         withPort();
         o[QStringLiteral("device")] = e.detail;
+        if (e.unit > 0)
+            o[QStringLiteral("unit")] = e.unit;
         break;
     case Event::Kind::Closed:
         o[QStringLiteral("event")] = QStringLiteral("close");
@@ -197,6 +202,8 @@ QByteArray jsonLine(const Event &e)
         if (e.scope == Event::Scope::Section) {
             o[QStringLiteral("scope")] = QStringLiteral("section");
             withPort();
+            if (e.unit > 0)
+                o[QStringLiteral("unit")] = e.unit;
         } else {
             o[QStringLiteral("scope")] = QStringLiteral("file");
         }
@@ -349,14 +356,16 @@ void SessionRecord::write(const record::Event &event)
     QMetaObject::invokeMethod(m_writer, [writer = m_writer, line] { writer->append(line); });
 }
 
-void SessionRecord::opened(nanoseconds now, int port, const QString &device)
+void SessionRecord::opened(nanoseconds now, int port, const QString &device, int unit)
 {
     if (!isRecording())
         return;
     m_port = port;
+    m_unit = unit;
     m_section = {};
     record::Event e = happening(record::Event::Kind::Opened, since(now));
     e.port = port;
+    e.unit = unit;
     e.detail = device;
     write(e);
 }
@@ -373,6 +382,7 @@ void SessionRecord::endSection(nanoseconds now, record::Event::Kind kind, const 
     figures.figures = &m_section;
     figures.scope = record::Event::Scope::Section;
     figures.port = m_port;
+    figures.unit = m_unit;
     write(figures);
     m_port = 0;
 }

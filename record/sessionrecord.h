@@ -38,6 +38,7 @@ struct Event
     QByteArray bytes;                 // Sent, Received, Unanswered (the frame)
     QList<replies::Outcome> outcomes; // Received: what its bytes were
     int port = 0;                     // Opened, Closed, Lost, StillOpen, Figures
+    int unit = 0;                     // Opened, Figures: the keyboard's number on a station, if any
     QString detail; // Start: wall-clock time and version; Opened: device; Lost: why
     const Figures *figures = nullptr; // Figures
     Scope scope = Scope::File;        // Figures
@@ -82,7 +83,8 @@ public:
     QString path() const { return m_path; }
     QString errorString() const { return m_error; }
 
-    void opened(nanoseconds now, int port, const QString &device);
+    // `unit`: the number of the keyboard this opening tests, on a station; 0 for none.
+    void opened(nanoseconds now, int port, const QString &device, int unit = 0);
     void closed(nanoseconds now);
     void lost(nanoseconds now, const QString &reason);
     void sent(nanoseconds now, const QByteArray &frame);
@@ -118,6 +120,7 @@ private:
     Writer *m_writer = nullptr;
     std::shared_ptr<std::atomic<qint64>> m_queued;
     int m_port = 0; // of the section open, 0 for none
+    int m_unit = 0;
     Figures m_section;
     Figures m_file;
 };

@@ -13,7 +13,8 @@
 // A published number that cannot be used is a failure, never a reason to open another device.
 namespace ports {
 
-inline constexpr int kMaxPortNumber = 255;
+// What the window's two-digit box takes, and so every program of the family.
+inline constexpr int kMaxPortNumber = 99;
 // Why a number outside 1 to kMaxPortNumber names no port, in the user's language.
 QString outOfRange();
 

@@ -46,7 +46,7 @@ portsetup::Outcome Session::open(const QString &typedNumber)
     m_framesSeen = 0;
     m_figures = {};
     m_matcher.drop();
-    m_record.opened(m_comm.clock(), m_comm.CommPort(), m_comm.deviceName());
+    m_record.opened(m_comm.clock(), m_comm.CommPort(), m_comm.deviceName(), m_openingNumber);
     return outcome;
 }
 
@@ -94,7 +94,7 @@ bool Session::startRecording(const QString &path)
     if (!m_record.start(path, m_comm.clock()))
         return false;
     if (m_open)
-        m_record.opened(m_comm.clock(), m_comm.CommPort(), m_comm.deviceName());
+        m_record.opened(m_comm.clock(), m_comm.CommPort(), m_comm.deviceName(), m_openingNumber);
     return true;
 }
 

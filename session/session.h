@@ -39,6 +39,9 @@ public:
 
     // Opens the port the user names, as the window does; the figures start again.
     portsetup::Outcome open(const QString &typedNumber);
+    // The record names the openings from now on by this number (a station's keyboards); 0
+    // names none.
+    void setOpeningNumber(int number) { m_openingNumber = number; }
     // Closes the port: the frame on the line finishes, and everything the line did until now
     // is judged and recorded before this returns.
     void close();
@@ -95,4 +98,5 @@ private:
     bool m_closing = false;
     bool m_holds = false;    // the loop's plan holds after its variant
     qint64 m_framesSeen = 0; // since the open
+    int m_openingNumber = 0;
 };

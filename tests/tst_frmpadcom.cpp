@@ -290,7 +290,7 @@ void TestFrmPadcom::openFails_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("reason");
     const QString fixed = QStringLiteral("Não Foi possivel iniciar a Porta Serial Numero ");
-    const QString typeIt = QStringLiteral("Motivo: digite o número da porta, de 1 a 255.");
+    const QString typeIt = QStringLiteral("Motivo: digite o número da porta, de 1 a 99.");
     QTest::newRow("empty") << QString() << fixed + u'.' << typeIt;
     QTest::newRow("letters") << QStringLiteral("ab") << fixed + QStringLiteral("ab.") << typeIt;
     QTest::newRow("not a terminal") << QStringLiteral("6") << fixed + QStringLiteral("6.")

@@ -3,7 +3,7 @@
 #include <QTest>
 
 // Numbers typed into the window's boxes: the loop's rate (at most 65535 ms) and the port
-// number (at most 255).
+// number (at most 99).
 class TestNumber : public QObject
 {
     Q_OBJECT
@@ -20,7 +20,7 @@ void TestNumber::parse_data()
     QTest::addColumn<int>("number"); // -1: refused
 
     const int rate = 65535;
-    const int port = 255;
+    const int port = 99;
     QTest::newRow("rate default") << QStringLiteral("100") << rate << 100;
     QTest::newRow("rate zero") << QStringLiteral("0") << rate << 0;
     QTest::newRow("rate largest") << QStringLiteral("65535") << rate << 65535;
@@ -41,8 +41,8 @@ void TestNumber::parse_data()
     QTest::newRow("port one") << QStringLiteral("1") << port << 1;
     QTest::newRow("port two digits") << QStringLiteral("12") << port << 12;
     QTest::newRow("port zero is a number") << QStringLiteral("0") << port << 0;
-    QTest::newRow("port largest") << QStringLiteral("255") << port << 255;
-    QTest::newRow("port too large") << QStringLiteral("256") << port << -1;
+    QTest::newRow("port largest") << QStringLiteral("99") << port << 99;
+    QTest::newRow("port too large") << QStringLiteral("100") << port << -1;
     QTest::newRow("port blank first") << QStringLiteral(" 7") << port << 7;
     QTest::newRow("port sign") << QStringLiteral("-1") << port << -1;
     QTest::newRow("port mixed") << QStringLiteral("1a") << port << -1;

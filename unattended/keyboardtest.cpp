@@ -21,9 +21,10 @@ using Status = KeyboardTest::Check::Status;
 
 } // namespace
 
-KeyboardTest::KeyboardTest(TestOptions options, QObject *parent)
+KeyboardTest::KeyboardTest(TestOptions options, Session &session, QObject *parent)
     : QObject(parent)
     , m_options(std::move(options))
+    , m_session(session)
 {
     m_session.setReplyBound(std::chrono::milliseconds(m_options.maxLatencyMs));
     m_sendFor.setSingleShot(true);
@@ -33,10 +34,14 @@ KeyboardTest::KeyboardTest(TestOptions options, QObject *parent)
     connect(&m_session, &Session::ticked, this, &KeyboardTest::onTick);
     connect(&m_session, &Session::judged, this, &KeyboardTest::onJudged);
     connect(&m_session, &Session::portLost, this, &KeyboardTest::onPortLost);
-    connect(&m_session, &Session::recordFailed, this, [this](const QString &message) {
-        if (m_recordError.isEmpty())
-            m_recordError = message.section(u'\n', 0, 0);
-    });
+    connect(&m_session, &Session::recordFailed, this,
+            [this](const QString &message) { recordFailed(message.section(u'\n', 0, 0)); });
+}
+
+void KeyboardTest::recordFailed(const QString &message)
+{
+    if (m_recordError.isEmpty())
+        m_recordError = message;
 }
 
 void KeyboardTest::start()
@@ -48,14 +53,9 @@ void KeyboardTest::start()
 void KeyboardTest::begin()
 {
     m_clock.start();
+    m_started = QDateTime::currentDateTime();
     // A run that could not tell its result tests nothing.
-    if (!m_reportErrors.isEmpty()) {
-        finish();
-        return;
-    }
-    if (!m_options.record.isEmpty() && !m_session.startRecording(m_options.record)) {
-        m_recordError = tr("não foi possível gravar a sessão em %1: %2")
-                            .arg(m_options.record, m_session.record().errorString());
+    if (!m_reportErrors.isEmpty() || !m_recordError.isEmpty()) {
         finish();
         return;
     }
@@ -68,6 +68,7 @@ void KeyboardTest::begin()
         return;
     }
     m_port = Port::Open;
+    m_device = m_session.comm().deviceName();
     m_sending = true;
     m_session.comm().Output(frames::command(frames::Command::Clear));
     const QByteArray text = win1252::encode(m_options.text);
@@ -168,7 +169,6 @@ void KeyboardTest::finish()
     m_drain.stop();
     // Frames still awaited now were cut off by the end of the run, not left unanswered.
     m_session.close();
-    m_session.stopRecording();
     m_finished = true;
     emit finished();
 }
@@ -247,25 +247,26 @@ QList<KeyboardTest::Check> KeyboardTest::checks() const
 
 KeyboardTest::Verdict KeyboardTest::verdict() const
 {
-    if (!m_finished)
-        return Verdict::Running;
-    bool failed = false;
-    for (const Check &c : checks()) {
-        if (c.status == Status::Error)
-            return Verdict::PortFailed;
-        failed = failed || c.status == Status::Failed;
-    }
-    return failed ? Verdict::Fail : Verdict::Pass;
+    return m_finished ? unit::verdictOf(checks()) : Verdict::Running;
 }
 
 QString KeyboardTest::reason() const
 {
-    const QList<Check> all = checks();
-    for (const Status wanted : {Status::Error, Status::Failed}) {
-        for (const Check &c : all) {
-            if (c.status == wanted)
-                return c.message;
-        }
-    }
-    return {};
+    return unit::reasonOf(checks());
+}
+
+unit::Result KeyboardTest::result() const
+{
+    unit::Result r;
+    r.port = m_options.port;
+    r.device = m_device;
+    r.started = m_started;
+    r.seconds = double(m_clock.isValid() ? m_clock.elapsed() : 0) / 1000.0;
+    r.checks = checks();
+    r.verdict = m_finished ? unit::verdictOf(r.checks) : Verdict::Running;
+    r.reason = unit::reasonOf(r.checks);
+    r.figures = figures();
+    r.textFrames = m_textFrames;
+    r.wrongFrames = m_wrongFrames;
+    return r;
 }

@@ -2,6 +2,7 @@
 
 #include "options.h"
 #include "session/session.h"
+#include "unit.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -9,41 +10,38 @@
 #include <QString>
 #include <QTimer>
 
-// One unattended test of a keyboard: opens the port as the window does, clears the display,
-// then sends the cursor command and the text frame on the window's loop (whole ticks, the
-// ticks that do not fit skipped), every n-th text frame with the wrong length, and judges
-// every reply by the frame it answers. Every wait has an end: a reply is given up after the
-// bound, a keyboard that falls silent ends the sending at once, an interruption ends the run
-// within half a second.
+// One unattended test of one keyboard on a session its owner holds (and records): opens the
+// port as the window does, clears the display, then sends the cursor command and the text
+// frame on the window's loop (whole ticks, the ticks that do not fit skipped), every n-th
+// text frame with the wrong length, and judges every reply by the frame it answers. Every
+// wait has an end: a reply is given up after the bound, a keyboard that falls silent ends
+// the sending at once, an interruption ends the run within half a second.
 class KeyboardTest : public QObject
 {
     Q_OBJECT
 
 public:
-    enum class Verdict { Running, Pass, Fail, PortFailed };
-    // One thing the test checks, as every report tells it.
-    struct Check
-    {
-        enum class Status { Passed, Failed, Skipped, Error };
-        QString name;
-        Status status = Status::Passed;
-        QString message; // why it failed, or why it did not run
-    };
+    using Check = unit::Check;
+    using Verdict = unit::Verdict;
 
-    explicit KeyboardTest(TestOptions options, QObject *parent = nullptr);
+    KeyboardTest(TestOptions options, Session &session, QObject *parent = nullptr);
 
     // Starts the run; finished() follows, whether it started or not.
     void start();
     // Ctrl+C: no frame after the one on the line, the replies on their way, the figures so
     // far. Asked again, the run ends at once.
     void interrupt();
-    // A report could not be written: a failure of the run, which the other reports tell.
+    // Something the run needs could not be written (a report, the record): a failure of the
+    // run, which every report tells. Before the start, the run tests nothing.
     void reportFailed(const QString &message);
+    void recordFailed(const QString &message);
 
     Verdict verdict() const;
     // The first failure, in the user's language; empty for a pass.
     QString reason() const;
     QList<Check> checks() const;
+    // Everything a report tells of the run, at this moment.
+    unit::Result result() const;
     const TestOptions &options() const { return m_options; }
     const Figures &figures() const { return m_session.figures(); }
     qint64 textFrames() const { return m_textFrames; }
@@ -67,12 +65,14 @@ private:
     void finish();
 
     TestOptions m_options;
-    Session m_session;
+    Session &m_session;
     QTimer m_sendFor;
     QTimer m_drain;
     QElapsedTimer m_clock;
     QElapsedTimer m_draining;
     qint64 m_drainLimitMs = 0;
+    QDateTime m_started;
+    QString m_device;
 
     Port m_port = Port::NotTried;
     QString m_portError;

@@ -1,22 +1,24 @@
 // padtest: the window's checks without a person, for production benches and firmware CI.
-// Run, wait, read one line, get an exit code: 0 pass, 1 fail, 2 a usage error, 3 the port
-// could not be opened or was lost.
+// Run, wait, read one line, get an exit code: 0 pass, 1 fail, 2 a usage error, 3 a port that
+// could not be opened or was lost. Several ports are tested at once, and with --each one
+// keyboard after another on each of them, until Ctrl+C.
 
 #include "cli/cli.h"
-#include "keyboardtest.h"
 #include "options.h"
+#include "portstation.h"
 #include "reports.h"
 #include "serial/portmap.h"
 #include "text/reasons.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QSaveFile>
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
+#include <vector>
 #ifdef Q_OS_WIN
 #include <io.h>
 #else
@@ -24,6 +26,11 @@
 #endif
 
 namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("padtest", text);
+}
 
 bool onTerminal()
 {
@@ -35,7 +42,7 @@ bool onTerminal()
 }
 
 // Creates a report's file now, so that a run that could not tell its result does not test a
-// keyboard first; empty until the end.
+// keyboard first; it is written whole at the end, and after each keyboard of a station.
 QString prepare(const QString &path)
 {
     if (path.isEmpty())
@@ -43,8 +50,7 @@ QString prepare(const QString &path)
     QFile file(path);
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return {};
-    return QStringLiteral("não foi possível gravar %1: %2")
-        .arg(path, reasons::translated(file.errorString()));
+    return tr("não foi possível gravar %1: %2").arg(path, reasons::translated(file.errorString()));
 }
 
 // A report, whole or not at all; why not, when it could not be written.
@@ -53,38 +59,70 @@ QString writeReport(const QString &path, const QByteArray &contents)
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size() && file.commit())
         return {};
-    return QStringLiteral("não foi possível gravar %1: %2")
-        .arg(path, reasons::translated(file.errorString()));
+    return tr("não foi possível gravar %1: %2").arg(path, reasons::translated(file.errorString()));
 }
 
-// Writes the JSON and JUnit reports. One that fails is a failure of the run, which the other,
-// written again, tells too: the reports never disagree with each other or the exit code.
-void writeReports(KeyboardTest &test, const TestOptions &options, double seconds)
+// Lines that tell what each port is doing: on a terminal they are drawn again in place under
+// what has been said; in a log they come now and then.
+class Board
 {
-    const auto render = [&](bool json) {
-        return json ? reports::json(test) : reports::junit(test, seconds);
-    };
-    QList<bool> written;
-    bool failed = false;
-    for (const bool json : {true, false}) {
-        const QString path = json ? options.json : options.junit;
-        if (path.isEmpty()) {
-            written << false;
-            continue;
-        }
-        const QString error = writeReport(path, render(json));
-        if (!error.isEmpty()) {
-            test.reportFailed(error);
-            failed = true;
-        }
-        written << error.isEmpty();
+public:
+    explicit Board(bool terminal)
+        : m_terminal(terminal)
+    {
     }
-    if (!failed)
-        return;
-    for (const bool json : {true, false}) {
-        if (written[json ? 0 : 1])
-            writeReport(json ? options.json : options.junit, render(json));
+    void show(const QStringList &lines)
+    {
+        if (!m_terminal) {
+            for (const QString &line : lines)
+                cli::print(line + u'\n');
+            return;
+        }
+        QString out = erase();
+        for (const QString &line : lines)
+            out += line + QStringLiteral("\x1b[K\n");
+        m_lines = lines.size();
+        cli::print(out);
     }
+    // Said once, above the lines.
+    void say(const QString &text)
+    {
+        cli::print(erase() + text);
+        m_lines = 0;
+    }
+    void clear() { say(QString()); }
+
+private:
+    QString erase() const
+    {
+        return m_terminal && m_lines > 0 ? QStringLiteral("\x1b[%1A\r\x1b[J").arg(m_lines)
+                                         : QString();
+    }
+    bool m_terminal;
+    qsizetype m_lines = 0;
+};
+
+QString portLine(const PortStation &s, bool named)
+{
+    const QString name = named ? tr("porta %1: ").arg(s.port()) : QString();
+    const int done = int(s.results().size());
+    switch (s.phase()) {
+    case PortStation::Phase::Waiting:
+        return name + tr("esperando um teclado (%1 testados)").arg(done)
+               + (s.portProblem().isEmpty() ? QString() : QStringLiteral("; ") + s.portProblem());
+    case PortStation::Phase::Testing:
+        if (const KeyboardTest *test = s.current())
+            return name + (named ? tr("teclado %1: ").arg(done + 1) : QString())
+                   + reports::progressLine(*test);
+        return name + tr("começando");
+    case PortStation::Phase::Removing:
+        return name
+               + tr("teclado %1 %2; retire o teclado")
+                     .arg(QString::number(done), reports::verdictWord(s.results().constLast()));
+    case PortStation::Phase::Done:
+        break;
+    }
+    return name + tr("terminada");
 }
 
 } // namespace
@@ -95,9 +133,10 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     cli::describe(parser, QStringLiteral("padtest"),
-                  QStringLiteral("Testa um teclado com display sem ninguém à frente: envia o "
-                                 "texto como o loop da janela, confere cada resposta e termina "
-                                 "com 0 (aprovado), 1 (reprovado), 2 (uso errado) ou 3 (porta)."));
+                  QStringLiteral("Testa teclados com display sem ninguém à frente, um por porta, "
+                                 "todas ao mesmo tempo: envia o texto como o loop da janela, "
+                                 "confere cada resposta e termina com 0 (aprovados), "
+                                 "1 (reprovado), 2 (uso errado) ou 3 (porta)."));
     addTestOptions(parser);
     cli::parseOrExit(parser, app);
     const ParsedOptions parsed = readTestOptions(parser);
@@ -108,32 +147,104 @@ int main(int argc, char *argv[])
     }
     const TestOptions &options = *parsed.options;
 
-    KeyboardTest test(options);
+    QStringList refused;
     for (const QString &path : {options.json, options.junit}) {
         if (const QString error = prepare(path); !error.isEmpty())
-            test.reportFailed(error);
+            refused << error;
     }
+    std::vector<std::unique_ptr<PortStation>> stations;
+    for (const QString &port : options.ports) {
+        TestOptions own = options;
+        own.port = port;
+        own.record = portFile(options.record, port, options.ports.size());
+        stations.push_back(std::make_unique<PortStation>(own));
+        stations.back()->refuse(refused);
+    }
+    // Every keyboard, in the order they finished.
+    QList<unit::Result> results;
+    const bool alone = stations.size() == 1 && !options.each;
+
+    // The reports say the same as the exit code: one that cannot be written fails the run,
+    // and the others, written again, say so.
+    QStringList reportErrors;
+    const auto writeReports = [&] {
+        const auto render = [&](bool json) {
+            return json ? reports::json(results, options.station)
+                        : reports::junit(results, options.station);
+        };
+        QList<bool> written;
+        bool failed = false;
+        for (const bool json : {true, false}) {
+            const QString path = json ? options.json : options.junit;
+            const QString error = path.isEmpty() ? QString() : writeReport(path, render(json));
+            written << (!path.isEmpty() && error.isEmpty());
+            if (error.isEmpty() || reportErrors.contains(error))
+                continue;
+            reportErrors << error;
+            failed = true;
+            for (unit::Result &r : results) {
+                for (unit::Check &c : r.checks) {
+                    if (c.name == tr("relatórios gravados")) {
+                        c.status = unit::Check::Status::Failed;
+                        c.message = reportErrors.join(QStringLiteral("; "));
+                    }
+                }
+                r.verdict = unit::verdictOf(r.checks);
+                r.reason = unit::reasonOf(r.checks);
+            }
+        }
+        if (!failed)
+            return;
+        for (const bool json : {true, false}) {
+            if (written[json ? 0 : 1])
+                writeReport(json ? options.json : options.junit, render(json));
+        }
+    };
+
     const bool terminal = onTerminal();
-    QElapsedTimer clock;
-    clock.start();
-    // On a terminal the progress line is drawn again in place; in a log, a line now and then.
+    Board board(terminal);
+    const auto boardLines = [&] {
+        QStringList lines;
+        for (const auto &s : stations)
+            lines << portLine(*s, !alone);
+        return lines;
+    };
     QTimer progress;
     progress.setInterval(terminal ? 200 : 5000);
-    QObject::connect(&progress, &QTimer::timeout, &test, [&] {
-        cli::print(terminal ? u'\r' + reports::progressLine(test) + QStringLiteral("\x1b[K")
-                            : reports::progressLine(test) + u'\n');
+    QObject::connect(&progress, &QTimer::timeout, &app, [&] { board.show(boardLines()); });
+
+    qsizetype running = qsizetype(stations.size());
+    for (const auto &s : stations) {
+        PortStation *station = s.get();
+        QObject::connect(station, &PortStation::unitFinished, &app,
+                         [&](const unit::Result &result) {
+                             results << result;
+                             writeReports();
+                             // A station says each keyboard's verdict as it comes.
+                             if (options.each) {
+                                 board.say(reports::verdictLine(results.constLast()) + u'\n');
+                                 if (terminal)
+                                     board.show(boardLines());
+                             }
+                         });
+        QObject::connect(station, &PortStation::finished, &app, [&] {
+            if (--running > 0)
+                return;
+            progress.stop();
+            board.clear();
+            // A keyboard whose report failed after it finished fails in the summary too.
+            cli::print(alone ? reports::summary(results.constFirst())
+                             : reports::stationSummary(results, options.station, !options.each));
+            QCoreApplication::exit(unit::exitCode(results));
+        });
+    }
+    // Ctrl+C ends every port at a frame's end, with the figures so far; a second one, at once.
+    cli::onSignals(&app, [&stations] {
+        for (const auto &s : stations)
+            s->interrupt();
     });
-    QObject::connect(&test, &KeyboardTest::finished, &app, [&] {
-        progress.stop();
-        if (terminal)
-            cli::print(QStringLiteral("\r\x1b[K"));
-        writeReports(test, options, double(clock.elapsed()) / 1000.0);
-        cli::print(reports::summary(test));
-        QCoreApplication::exit(reports::exitCode(test));
-    });
-    // Ctrl+C ends at a frame's end, with the figures so far; a second one, at once.
-    cli::onSignals(&app, [&test] { test.interrupt(); });
-    test.start();
+    for (const auto &s : stations)
+        s->start();
     progress.start();
     return QCoreApplication::exec();
 }

@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include "protocol/sendloop.h"
+#include "serial/portmap.h"
 #include "text/number.h"
 #include "text/win1252.h"
 
@@ -43,8 +44,19 @@ const Number kNumbers[] = {
 
 void addTestOptions(QCommandLineParser &parser)
 {
-    parser.addPositionalArgument(QStringLiteral("porta"),
-                                 tr("O número da porta, como na janela (no Windows, 5 é COM5)."));
+    parser.addPositionalArgument(
+        QStringLiteral("portas"),
+        tr("Os números das portas, como na janela (no Windows, 5 é COM5): cada uma testa o seu "
+           "teclado ao mesmo tempo que as outras."),
+        QStringLiteral("porta..."));
+    parser.addOption(
+        {QStringLiteral("port"), tr("Uma porta a mais, como as de cima."), QStringLiteral("N")});
+    parser.addOption(
+        {QStringLiteral("each"),
+         tr("Um teclado depois do outro em cada porta, até Ctrl+C: espera um teclado responder, "
+            "testa, diz o veredito e espera que seja retirado.")});
+    parser.addOption({QStringLiteral("station"), tr("O nome da bancada, para os relatórios."),
+                      QStringLiteral("nome")});
     parser.addOption({QStringLiteral("text"),
                       tr("O texto do display (padrão: o texto inicial da janela)."),
                       QStringLiteral("texto")});
@@ -56,26 +68,39 @@ void addTestOptions(QCommandLineParser &parser)
             help += tr(" (padrão: %1).").arg(defaults.*n.field);
         parser.addOption({QString::fromLatin1(n.name), help, QString::fromLatin1(n.value)});
     }
-    parser.addOption({QStringLiteral("json"), tr("Grava os números e o veredito em JSON."),
+    parser.addOption({QStringLiteral("json"),
+                      tr("Grava os números e o veredito de cada teclado e o total em JSON."),
                       QStringLiteral("arquivo")});
     parser.addOption({QStringLiteral("junit"),
-                      tr("Grava um relatório JUnit, um caso por verificação."),
+                      tr("Grava um relatório JUnit: uma suíte por teclado, um caso por "
+                         "verificação."),
                       QStringLiteral("arquivo")});
     parser.addOption(
         {QStringLiteral("record"),
-         tr("Grava a sessão, no formato da janela (JSON Lines se terminar em .jsonl)."),
+         tr("Grava a sessão, no formato da janela (JSON Lines se terminar em .jsonl); com várias "
+            "portas, um arquivo por porta, com o número dela no nome."),
          QStringLiteral("arquivo")});
 }
 
 ParsedOptions readTestOptions(const QCommandLineParser &parser)
 {
     TestOptions o;
-    const QStringList ports = parser.positionalArguments();
-    if (ports.isEmpty())
+    const QStringList typed = parser.positionalArguments() + parser.values(QStringLiteral("port"));
+    if (typed.isEmpty())
         return {std::nullopt, tr("falta o número da porta")};
-    if (ports.size() > 1)
-        return {std::nullopt, tr("uma porta só: \"%1\" sobra").arg(ports[1])};
-    o.port = ports[0];
+    for (const QString &port : typed) {
+        const auto number = numbers::parse(port, ports::kMaxPortNumber);
+        if (!number || *number < 1)
+            return {std::nullopt, tr("\"%1\" não é um número de porta, de 1 a %2")
+                                      .arg(port, QString::number(ports::kMaxPortNumber))};
+        const QString plain = QString::number(*number);
+        if (o.ports.contains(plain))
+            return {std::nullopt, tr("a porta %1 foi dada duas vezes").arg(plain)};
+        o.ports << plain;
+    }
+    o.port = o.ports.constFirst();
+    o.each = parser.isSet(QStringLiteral("each"));
+    o.station = parser.value(QStringLiteral("station"));
     o.text = parser.isSet(QStringLiteral("text")) ? parser.value(QStringLiteral("text"))
                                                   : sendloop::kInitialText;
     for (const Number &n : kNumbers) {
@@ -101,4 +126,14 @@ ParsedOptions readTestOptions(const QCommandLineParser &parser)
     o.junit = parser.value(QStringLiteral("junit"));
     o.record = parser.value(QStringLiteral("record"));
     return {o, {}};
+}
+
+QString portFile(const QString &path, const QString &port, qsizetype ports)
+{
+    if (path.isEmpty() || ports <= 1)
+        return path;
+    const qsizetype slash = std::max(path.lastIndexOf(u'/'), path.lastIndexOf(u'\\'));
+    const qsizetype dot = path.lastIndexOf(u'.');
+    const qsizetype at = dot > slash + 1 ? dot : path.size();
+    return path.left(at) + u'-' + port + path.mid(at);
 }

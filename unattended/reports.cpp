@@ -4,13 +4,15 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QXmlStreamWriter>
 
 namespace reports {
 
 namespace {
 
-using Status = KeyboardTest::Check::Status;
+using Status = unit::Check::Status;
+using unit::Verdict;
 
 QString tr(const char *text)
 {
@@ -22,19 +24,33 @@ QString latencyOr(const std::optional<std::chrono::microseconds> &l)
     return l ? millisecondsText(*l) : QStringLiteral("-");
 }
 
-QString verdictWord(KeyboardTest::Verdict verdict)
+QString verdictWord(Verdict verdict)
 {
     switch (verdict) {
-    case KeyboardTest::Verdict::Pass:
+    case Verdict::Pass:
         return tr("APROVADO");
-    case KeyboardTest::Verdict::Fail:
+    case Verdict::Fail:
         return tr("REPROVADO");
-    case KeyboardTest::Verdict::PortFailed:
+    case Verdict::PortFailed:
         return tr("PORTA");
-    case KeyboardTest::Verdict::Running:
+    case Verdict::Running:
         break;
     }
     return tr("EM CURSO");
+}
+
+QString verdictKey(Verdict verdict)
+{
+    switch (verdict) {
+    case Verdict::Pass:
+        return QStringLiteral("pass");
+    case Verdict::PortFailed:
+        return QStringLiteral("port");
+    case Verdict::Fail:
+    case Verdict::Running:
+        break;
+    }
+    return QStringLiteral("fail");
 }
 
 QString statusWord(Status status)
@@ -67,6 +83,40 @@ QString statusKey(Status status)
     return {};
 }
 
+// Why a keyboard failed, as the failures are counted by: the check that failed first.
+QString failedCheck(const unit::Result &r)
+{
+    for (const Status wanted : {Status::Error, Status::Failed}) {
+        for (const unit::Check &c : r.checks) {
+            if (c.status == wanted)
+                return c.name;
+        }
+    }
+    return {};
+}
+
+QString who(const unit::Result &r)
+{
+    return r.number > 0 ? tr("porta %1, teclado %2").arg(r.port).arg(r.number)
+                        : tr("porta %1").arg(r.port);
+}
+
+struct Counts
+{
+    qsizetype failures = 0, errors = 0, skipped = 0;
+};
+
+Counts counted(const QList<unit::Check> &checks)
+{
+    Counts c;
+    for (const unit::Check &check : checks) {
+        c.failures += check.status == Status::Failed ? 1 : 0;
+        c.errors += check.status == Status::Error ? 1 : 0;
+        c.skipped += check.status == Status::Skipped ? 1 : 0;
+    }
+    return c;
+}
+
 } // namespace
 
 QString progressLine(const KeyboardTest &test)
@@ -89,19 +139,19 @@ QString progressLine(const KeyboardTest &test)
     return line;
 }
 
-QString summary(const KeyboardTest &test)
+QString summary(const unit::Result &r)
 {
-    const Figures &f = test.figures();
+    const Figures &f = r.figures;
     const auto row = [](const QString &name, const QString &value) {
         return QStringLiteral("  %1 %2\n").arg(name, -36).arg(value);
     };
-    QString out = verdictWord(test.verdict());
-    if (!test.reason().isEmpty())
-        out += QStringLiteral(": ") + test.reason();
+    QString out = verdictWord(r.verdict);
+    if (!r.reason.isEmpty())
+        out += QStringLiteral(": ") + r.reason;
     out += u'\n';
     out += row(tr("quadros enviados"), QString::number(f.framesSent()));
     out += row(tr("  de texto (com o tamanho errado)"),
-               QStringLiteral("%1 (%2)").arg(test.textFrames()).arg(test.wrongFrames()));
+               QStringLiteral("%1 (%2)").arg(r.textFrames).arg(r.wrongFrames));
     out += row(tr("aceitos (06)"), QString::number(f.accepted()));
     out += row(tr("recusados (15)"), QString::number(f.refused()));
     out += row(tr("sem resposta"), QString::number(f.unanswered()));
@@ -114,7 +164,7 @@ QString summary(const KeyboardTest &test)
                         latencyOr(f.latency().quantile(0.95)),
                         latencyOr(f.latency().quantile(0.99)), latencyOr(f.latency().max())));
     out += tr("  verificações\n");
-    for (const KeyboardTest::Check &c : test.checks()) {
+    for (const unit::Check &c : r.checks) {
         out += QStringLiteral("    [%1] %2").arg(statusWord(c.status), c.name);
         if (c.status != Status::Passed && !c.message.isEmpty())
             out += QStringLiteral(": ") + c.message;
@@ -123,88 +173,180 @@ QString summary(const KeyboardTest &test)
     return out;
 }
 
-QByteArray json(const KeyboardTest &test)
+QString verdictWord(const unit::Result &r)
 {
-    QJsonObject o = record::figuresJson(test.figures());
-    const KeyboardTest::Verdict verdict = test.verdict();
-    o[QStringLiteral("verdict")] = verdict == KeyboardTest::Verdict::Pass ? QStringLiteral("pass")
-                                   : verdict == KeyboardTest::Verdict::PortFailed
-                                       ? QStringLiteral("port")
-                                       : QStringLiteral("fail");
-    o[QStringLiteral("reason")] = test.reason();
-    o[QStringLiteral("exit_code")] = exitCode(test);
-    o[QStringLiteral("text_frames")] = test.textFrames();
-    o[QStringLiteral("wrong_frames")] = test.wrongFrames();
-    QJsonArray checks;
-    for (const KeyboardTest::Check &c : test.checks()) {
-        checks.append(QJsonObject{{QStringLiteral("name"), c.name},
-                                  {QStringLiteral("status"), statusKey(c.status)},
-                                  {QStringLiteral("message"), c.message}});
+    return verdictWord(r.verdict);
+}
+
+QString verdictLine(const unit::Result &r)
+{
+    QString line = QStringLiteral("%1: %2").arg(who(r), verdictWord(r.verdict));
+    if (!r.reason.isEmpty())
+        line += QStringLiteral(": ") + r.reason;
+    return line;
+}
+
+QString stationSummary(const QList<unit::Result> &results, const QString &station, bool lineEach)
+{
+    QString out;
+    qsizetype passed = 0;
+    QMap<QString, int> byReason;
+    for (const unit::Result &r : results) {
+        if (lineEach)
+            out += verdictLine(r) + u'\n';
+        if (r.verdict == Verdict::Pass)
+            ++passed;
+        else
+            ++byReason[failedCheck(r)];
     }
-    o[QStringLiteral("checks")] = checks;
+    out += station.isEmpty() ? tr("total: ") : tr("bancada %1: ").arg(station);
+    out += tr("%1 teclados testados, %2 aprovados, %3 reprovados\n")
+               .arg(results.size())
+               .arg(passed)
+               .arg(results.size() - passed);
+    for (auto it = byReason.cbegin(); it != byReason.cend(); ++it)
+        out += tr("  reprovados em \"%1\": %2\n").arg(it.key()).arg(it.value());
+    return out;
+}
+
+QByteArray json(const QList<unit::Result> &results, const QString &station)
+{
+    Figures total;
+    qsizetype passed = 0;
+    QJsonObject byReason;
+    QJsonArray units;
+    for (const unit::Result &r : results) {
+        total += r.figures;
+        if (r.verdict == Verdict::Pass) {
+            ++passed;
+        } else {
+            const QString why = failedCheck(r);
+            byReason[why] = byReason[why].toInt() + 1;
+        }
+        QJsonObject u = record::figuresJson(r.figures);
+        u[QStringLiteral("port")] = r.port;
+        u[QStringLiteral("device")] = r.device;
+        if (r.number > 0)
+            u[QStringLiteral("unit")] = r.number;
+        u[QStringLiteral("started")] = r.started.toString(Qt::ISODateWithMs);
+        u[QStringLiteral("seconds")] = r.seconds;
+        u[QStringLiteral("verdict")] = verdictKey(r.verdict);
+        u[QStringLiteral("reason")] = r.reason;
+        u[QStringLiteral("exit_code")] = unit::exitCode(r.verdict);
+        u[QStringLiteral("text_frames")] = r.textFrames;
+        u[QStringLiteral("wrong_frames")] = r.wrongFrames;
+        QJsonArray checks;
+        for (const unit::Check &c : r.checks) {
+            checks.append(QJsonObject{{QStringLiteral("name"), c.name},
+                                      {QStringLiteral("status"), statusKey(c.status)},
+                                      {QStringLiteral("message"), c.message}});
+        }
+        u[QStringLiteral("checks")] = checks;
+        units.append(u);
+    }
+    // The whole run first, as one keyboard's report had it; each keyboard under "units".
+    QJsonObject o = record::figuresJson(total);
+    const int code = unit::exitCode(results);
+    o[QStringLiteral("verdict")] = code == 0   ? QStringLiteral("pass")
+                                   : code == 3 ? QStringLiteral("port")
+                                               : QStringLiteral("fail");
+    o[QStringLiteral("exit_code")] = code;
+    o[QStringLiteral("reason")] = [&] {
+        for (const unit::Result &r : results) {
+            if (!r.reason.isEmpty())
+                return r.reason;
+        }
+        return QString();
+    }();
+    if (!station.isEmpty())
+        o[QStringLiteral("station")] = station;
+    o[QStringLiteral("units_tested")] = results.size();
+    o[QStringLiteral("units_passed")] = passed;
+    o[QStringLiteral("units_failed")] = results.size() - passed;
+    o[QStringLiteral("failed_by_reason")] = byReason;
+    o[QStringLiteral("units")] = units;
     return QJsonDocument(o).toJson(QJsonDocument::Indented);
 }
 
-QByteArray junit(const KeyboardTest &test, double seconds)
+QByteArray junit(const QList<unit::Result> &results, const QString &station)
 {
-    const QList<KeyboardTest::Check> checks = test.checks();
-    qsizetype failures = 0, errors = 0, skipped = 0;
-    for (const auto &c : checks) {
-        failures += c.status == Status::Failed ? 1 : 0;
-        errors += c.status == Status::Error ? 1 : 0;
-        skipped += c.status == Status::Skipped ? 1 : 0;
+    Counts all;
+    qsizetype tests = 0;
+    double seconds = 0;
+    for (const unit::Result &r : results) {
+        const Counts c = counted(r.checks);
+        all.failures += c.failures;
+        all.errors += c.errors;
+        all.skipped += c.skipped;
+        tests += r.checks.size();
+        seconds += r.seconds;
     }
     QByteArray out;
     QXmlStreamWriter xml(&out);
     xml.setAutoFormatting(true);
     xml.writeStartDocument();
     xml.writeStartElement(QStringLiteral("testsuites"));
-    xml.writeStartElement(QStringLiteral("testsuite"));
-    xml.writeAttribute(QStringLiteral("name"), QStringLiteral("padtest"));
-    xml.writeAttribute(QStringLiteral("tests"), QString::number(checks.size()));
-    xml.writeAttribute(QStringLiteral("failures"), QString::number(failures));
-    xml.writeAttribute(QStringLiteral("errors"), QString::number(errors));
-    xml.writeAttribute(QStringLiteral("skipped"), QString::number(skipped));
+    xml.writeAttribute(QStringLiteral("name"),
+                       station.isEmpty() ? QStringLiteral("padtest") : station);
+    xml.writeAttribute(QStringLiteral("tests"), QString::number(tests));
+    xml.writeAttribute(QStringLiteral("failures"), QString::number(all.failures));
+    xml.writeAttribute(QStringLiteral("errors"), QString::number(all.errors));
+    xml.writeAttribute(QStringLiteral("skipped"), QString::number(all.skipped));
     xml.writeAttribute(QStringLiteral("time"), QString::number(seconds, 'f', 3));
-    for (const auto &c : checks) {
-        xml.writeStartElement(QStringLiteral("testcase"));
-        xml.writeAttribute(QStringLiteral("classname"), QStringLiteral("padtest"));
-        xml.writeAttribute(QStringLiteral("name"), c.name);
-        switch (c.status) {
-        case Status::Passed:
-            break;
-        case Status::Skipped:
-            xml.writeStartElement(QStringLiteral("skipped"));
-            xml.writeAttribute(QStringLiteral("message"), c.message);
+    for (const unit::Result &r : results) {
+        const Counts c = counted(r.checks);
+        xml.writeStartElement(QStringLiteral("testsuite"));
+        xml.writeAttribute(QStringLiteral("name"), who(r));
+        xml.writeAttribute(QStringLiteral("tests"), QString::number(r.checks.size()));
+        xml.writeAttribute(QStringLiteral("failures"), QString::number(c.failures));
+        xml.writeAttribute(QStringLiteral("errors"), QString::number(c.errors));
+        xml.writeAttribute(QStringLiteral("skipped"), QString::number(c.skipped));
+        xml.writeAttribute(QStringLiteral("time"), QString::number(r.seconds, 'f', 3));
+        xml.writeAttribute(QStringLiteral("timestamp"), r.started.toString(Qt::ISODate));
+        xml.writeStartElement(QStringLiteral("properties"));
+        const auto property = [&](const QString &name, const QString &value) {
+            xml.writeStartElement(QStringLiteral("property"));
+            xml.writeAttribute(QStringLiteral("name"), name);
+            xml.writeAttribute(QStringLiteral("value"), value);
             xml.writeEndElement();
-            break;
-        case Status::Failed:
-        case Status::Error:
-            xml.writeStartElement(c.status == Status::Error ? QStringLiteral("error")
-                                                            : QStringLiteral("failure"));
-            xml.writeAttribute(QStringLiteral("message"), c.message);
-            xml.writeCharacters(summary(test));
+        };
+        property(QStringLiteral("port"), r.port);
+        property(QStringLiteral("device"), r.device);
+        if (!station.isEmpty())
+            property(QStringLiteral("station"), station);
+        if (r.number > 0)
+            property(QStringLiteral("unit"), QString::number(r.number));
+        property(QStringLiteral("started"), r.started.toString(Qt::ISODateWithMs));
+        xml.writeEndElement();
+        const QString classname = QStringLiteral("padtest.porta%1").arg(r.port);
+        for (const unit::Check &check : r.checks) {
+            xml.writeStartElement(QStringLiteral("testcase"));
+            xml.writeAttribute(QStringLiteral("classname"), classname);
+            xml.writeAttribute(QStringLiteral("name"), check.name);
+            switch (check.status) {
+            case Status::Passed:
+                break;
+            case Status::Skipped:
+                xml.writeStartElement(QStringLiteral("skipped"));
+                xml.writeAttribute(QStringLiteral("message"), check.message);
+                xml.writeEndElement();
+                break;
+            case Status::Failed:
+            case Status::Error:
+                xml.writeStartElement(check.status == Status::Error ? QStringLiteral("error")
+                                                                    : QStringLiteral("failure"));
+                xml.writeAttribute(QStringLiteral("message"), check.message);
+                xml.writeCharacters(summary(r));
+                xml.writeEndElement();
+                break;
+            }
             xml.writeEndElement();
-            break;
         }
         xml.writeEndElement();
     }
     xml.writeEndElement();
-    xml.writeEndElement();
     xml.writeEndDocument();
     return out;
-}
-
-int exitCode(const KeyboardTest &test)
-{
-    switch (test.verdict()) {
-    case KeyboardTest::Verdict::Pass:
-        return 0;
-    case KeyboardTest::Verdict::PortFailed:
-        return 3;
-    default:
-        return 1;
-    }
 }
 
 } // namespace reports
