@@ -125,6 +125,9 @@ VirtualKeyboard::VirtualKeyboard(QObject *parent)
     m_gapTimer.setSingleShot(true);
     m_gapTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_gapTimer, &QTimer::timeout, this, &VirtualKeyboard::expire);
+    m_replyTimer.setSingleShot(true);
+    m_replyTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_replyTimer, &QTimer::timeout, this, &VirtualKeyboard::sendDue);
 }
 
 LcdDevice::nanoseconds VirtualKeyboard::now() const
@@ -132,7 +135,27 @@ LcdDevice::nanoseconds VirtualKeyboard::now() const
     return LcdDevice::nanoseconds(m_clock.nsecsElapsed());
 }
 
-void VirtualKeyboard::finish(const QByteArray &replies, quint64 changesBefore)
+void VirtualKeyboard::queue(const QByteArray &replies, LcdDevice::nanoseconds due)
+{
+    if (!replies.isEmpty())
+        m_replies.append({due, replies});
+}
+
+void VirtualKeyboard::sendDue()
+{
+    const auto at = now();
+    QByteArray due;
+    while (!m_replies.isEmpty() && m_replies.constFirst().due <= at)
+        due += m_replies.takeFirst().bytes;
+    if (!m_replies.isEmpty())
+        m_replyTimer.start(
+            std::max(std::chrono::ceil<std::chrono::milliseconds>(m_replies.constFirst().due - at),
+                     std::chrono::milliseconds{0}));
+    if (!due.isEmpty())
+        emit reply(due);
+}
+
+void VirtualKeyboard::finish(quint64 changesBefore)
 {
     if (m_device.frameOpen()) {
         const auto wait = m_device.frameDeadline() - now();
@@ -142,8 +165,7 @@ void VirtualKeyboard::finish(const QByteArray &replies, quint64 changesBefore)
     } else {
         m_gapTimer.stop();
     }
-    if (!replies.isEmpty())
-        emit reply(replies);
+    sendDue();
     if (m_device.changes() != changesBefore)
         emit changed();
 }
@@ -155,32 +177,17 @@ void VirtualKeyboard::receive(QByteArrayView bytes)
     // Had the line stopped for a gap, the timer would have found it empty and refused the
     // frame already; a read that comes later than that only came late.
     m_device.heard(at);
-    if (m_replyDelay <= std::chrono::milliseconds{0} && m_byteTime <= LcdDevice::nanoseconds{0}) {
-        finish(m_device.feed(bytes, at), before);
-        return;
-    }
     // A keyboard answers a frame once its last byte came off the line, late ones a while
-    // after. A paced reader may take a few bytes ahead of the line: each byte's time is the
-    // line's.
+    // after.
+    m_line.read(at, m_bytesWaited);
     for (const char b : bytes) {
-        m_lineAt = std::max(m_lineAt, at - m_byteTime) + m_byteTime;
+        const auto offLine = m_line.next();
         const QByteArray replies = m_device.feed(QByteArrayView(&b, 1), at);
-        if (replies.isEmpty())
-            continue;
-        const auto wait = m_lineAt + m_replyDelay - at;
-        if (wait <= LcdDevice::nanoseconds{0} && m_pendingReplies == 0) {
-            emit reply(replies);
-            continue;
-        }
-        ++m_pendingReplies; // a reply due now still goes after those waiting
-        QTimer::singleShot(std::max(std::chrono::ceil<std::chrono::milliseconds>(wait),
-                                    std::chrono::milliseconds{0}),
-                           Qt::PreciseTimer, this, [this, replies] {
-                               --m_pendingReplies;
-                               emit reply(replies);
-                           });
+        if (!replies.isEmpty())
+            queue(replies, offLine + m_replyDelay);
     }
-    finish(QByteArray(), before);
+    m_bytesWaited = m_bytesWaiting && m_bytesWaiting();
+    finish(before);
 }
 
 void VirtualKeyboard::expire()
@@ -189,5 +196,6 @@ void VirtualKeyboard::expire()
     const auto at = now();
     if (m_bytesWaiting && m_bytesWaiting())
         m_device.heard(at);
-    finish(m_device.expire(at), before);
+    queue(m_device.expire(at), at + m_replyDelay);
+    finish(before);
 }

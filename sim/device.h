@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 
@@ -92,6 +93,34 @@ private:
     QList<Frame> m_history;
 };
 
+// The line a paced reader stands for. Such a reader takes a few bytes ahead of the line's
+// pace, or comes round to them late; a byte's time is when its last bit would have come off
+// a real line that started carrying it at the first read after the line fell idle. Bytes
+// that waited unread since the read before were on the line all along: it never stopped.
+class LineClock
+{
+public:
+    using nanoseconds = std::chrono::nanoseconds;
+
+    explicit LineClock(nanoseconds byteTime = {})
+        : m_byteTime(byteTime)
+    {
+    }
+
+    // A read at `at`; `bytesWaited`: bytes still waited unread when the read before ended.
+    void read(nanoseconds at, bool bytesWaited)
+    {
+        if (!bytesWaited)
+            m_end = std::max(m_end, at);
+    }
+    // When the read's next byte has come off the line.
+    nanoseconds next() { return m_end += m_byteTime; }
+
+private:
+    nanoseconds m_byteTime;
+    nanoseconds m_end{0};
+};
+
 // The device on the event loop: a clock, and a timer for frames that stop half way.
 // A gap is judged on the line, not by this thread's clock: a real keyboard's UART sees bytes
 // as they come, while this thread may come round to reading them late (a busy machine, a
@@ -111,7 +140,7 @@ public:
     // A reader that may take bytes ahead of the line they stand for (a paced pseudo-terminal)
     // tells the line's byte time: no reply leaves before its frame's last byte would have
     // come off that line, as none can from a real keyboard. 0: bytes come as the line gives.
-    void setLineByteTime(LcdDevice::nanoseconds byteTime) { m_byteTime = byteTime; }
+    void setLineByteTime(LcdDevice::nanoseconds byteTime) { m_line = LineClock(byteTime); }
     // Faults to show: replies sent this long after the frame's last byte came off the line,
     // and every n-th frame refused.
     void setReplyDelay(std::chrono::milliseconds delay) { m_replyDelay = delay; }
@@ -122,8 +151,16 @@ signals:
     void changed();
 
 private:
+    struct Reply
+    {
+        LcdDevice::nanoseconds due;
+        QByteArray bytes;
+    };
+
     void expire();
-    void finish(const QByteArray &replies, quint64 changesBefore);
+    void queue(const QByteArray &replies, LcdDevice::nanoseconds due);
+    void sendDue();
+    void finish(quint64 changesBefore);
     LcdDevice::nanoseconds now() const;
 
     LcdDevice m_device;
@@ -131,7 +168,9 @@ private:
     QTimer m_gapTimer;
     std::function<bool()> m_bytesWaiting;
     std::chrono::milliseconds m_replyDelay{0};
-    LcdDevice::nanoseconds m_byteTime{0};
-    LcdDevice::nanoseconds m_lineAt{0}; // when the last byte read came off the line
-    int m_pendingReplies = 0;
+    LineClock m_line;
+    bool m_bytesWaited = false; // after the last read: the line went on carrying
+    // In the order the frames were judged: a reply due now still goes after those waiting.
+    QList<Reply> m_replies;
+    QTimer m_replyTimer;
 };

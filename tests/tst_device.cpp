@@ -1,5 +1,7 @@
+#include "serial/linesettings.h"
 #include "sim/device.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -10,7 +12,18 @@ using namespace std::chrono_literals;
 namespace {
 const QByteArray kAck("\x06");
 const QByteArray kNack("\x15");
+
+// What a paced reader took in one go: when, how many bytes, and whether bytes still waited
+// unread after the read before.
+struct Read
+{
+    std::chrono::nanoseconds at;
+    int bytes;
+    bool waitedBefore;
+};
 } // namespace
+
+Q_DECLARE_METATYPE(Read)
 
 class TestDevice : public QObject
 {
@@ -24,6 +37,9 @@ private slots:
     void historyBounded();
     void keyboardJudgesGapsOnTheLine_data();
     void keyboardJudgesGapsOnTheLine();
+    void lineClock_data();
+    void lineClock();
+    void replyWaitsForTheLine();
 };
 
 void TestDevice::frames_data()
@@ -173,6 +189,74 @@ void TestDevice::keyboardJudgesGapsOnTheLine()
     k.receive("bc");
     QCOMPARE(said, replies);
     QCOMPARE(k.device().line(0), line1);
+}
+
+void TestDevice::lineClock_data()
+{
+    QTest::addColumn<QList<Read>>("reads");
+    QTest::addColumn<std::chrono::nanoseconds>("lastByteOff"); // the last byte off the line
+
+    const auto bt = LineSettings().byteTime();
+    QTest::newRow("a frame read in one burst") << QList<Read>{{10ms, 43, false}} << 10ms + 43 * bt;
+    QList<Read> linePace, slower, paced;
+    for (int i = 0; i < 43; ++i) {
+        linePace << Read{10ms + i * bt, 1, false};
+        slower << Read{10ms + i * 2ms, 1, false};
+    }
+    // As the pseudo-terminal's pace reads: a burst, then about a byte a millisecond.
+    paced << Read{10ms, 16, false};
+    for (int i = 0; i < 27; ++i)
+        paced << Read{12ms + i * 1ms, 1, true};
+    QTest::newRow("a byte at a time, at the line's pace") << linePace << 10ms + 43 * bt;
+    QTest::newRow("a byte at a time, slower than the line") << slower << 94ms + bt;
+    QTest::newRow("a burst, then paced reads") << paced << 10ms + 43 * bt;
+    QTest::newRow("read late after waiting")
+        << QList<Read>{{10ms, 16, false}, {60ms, 27, true}} << 10ms + 43 * bt;
+    QTest::newRow("the next frame, the line idle since")
+        << QList<Read>{{0ms, 2, false}, {50ms, 2, false}} << 50ms + 2 * bt;
+    QTest::newRow("the next frame while the line still carries the last")
+        << QList<Read>{{0ms, 16, false}, {5ms, 2, false}} << 18 * bt;
+}
+
+void TestDevice::lineClock()
+{
+    QFETCH(QList<Read>, reads);
+    QFETCH(std::chrono::nanoseconds, lastByteOff);
+
+    const auto bt = LineSettings().byteTime();
+    LineClock line(bt);
+    std::chrono::nanoseconds off{0};
+    int bytes = 0;
+    for (const Read &r : reads) {
+        line.read(r.at, r.waitedBefore);
+        for (int i = 0; i < r.bytes; ++i)
+            off = line.next();
+        bytes += r.bytes;
+    }
+    QCOMPARE(off.count(), lastByteOff.count());
+    // As the writer reckons: no earlier than a line started at the first read would carry it.
+    QVERIFY(off >= reads.constFirst().at + bytes * bt);
+}
+
+void TestDevice::replyWaitsForTheLine()
+{
+    const QByteArray frame = QByteArray("\xA5\x29") + QByteArray(41, 'x');
+    const auto bt = LineSettings().byteTime();
+    VirtualKeyboard k;
+    k.setLineByteTime(bt);
+    QElapsedTimer clock;
+    std::chrono::nanoseconds repliedAfter{-1};
+    connect(&k, &VirtualKeyboard::reply, this,
+            [&] { repliedAfter = std::chrono::nanoseconds(clock.nsecsElapsed()); });
+    QSignalSpy replied(&k, &VirtualKeyboard::reply);
+    // The second frame meets a line that carried one before and fell idle.
+    for (int i = 0; i < 2; ++i) {
+        clock.start();
+        k.receive(frame);
+        QVERIFY(replied.wait(2000)); // an event loop of its own: no test's sleep delays the reply
+        QVERIFY2(repliedAfter >= frame.size() * bt,
+                 qPrintable(QString::number(repliedAfter.count())));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestDevice)
