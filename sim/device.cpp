@@ -1,5 +1,7 @@
 #include "device.h"
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 
 using protocol::kSetAddress;
@@ -59,7 +61,7 @@ char LcdDevice::refuse()
 
 QByteArray LcdDevice::expire(nanoseconds now)
 {
-    if (m_state != State::Idle && now - m_lastByte > kFrameGap)
+    if (m_state != State::Idle && m_gapTimeout && now - m_lastByte > kFrameGap)
         return QByteArray(1, refuse());
     return {};
 }
@@ -121,7 +123,11 @@ QByteArray LcdDevice::feed(QByteArrayView bytes, nanoseconds now)
 VirtualKeyboard::VirtualKeyboard(QObject *parent)
     : QObject(parent)
 {
-    m_clock.start();
+    QElapsedTimer clock;
+    clock.start();
+    m_clock = [clock] {
+        return LcdDevice::nanoseconds(clock.nsecsElapsed());
+    };
     m_gapTimer.setSingleShot(true);
     m_gapTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_gapTimer, &QTimer::timeout, this, &VirtualKeyboard::expire);
@@ -130,15 +136,19 @@ VirtualKeyboard::VirtualKeyboard(QObject *parent)
     connect(&m_replyTimer, &QTimer::timeout, this, &VirtualKeyboard::sendDue);
 }
 
-LcdDevice::nanoseconds VirtualKeyboard::now() const
+void VirtualKeyboard::setFaults(const Faults &faults)
 {
-    return LcdDevice::nanoseconds(m_clock.nsecsElapsed());
+    setReplyDelay(std::chrono::milliseconds(faults.replyDelayMs));
+    setRefuseEvery(faults.refuseEvery);
+    m_device.setGapTimeout(!faults.noGap);
+    m_faults = ReplyFaults(faults);
 }
 
 void VirtualKeyboard::queue(const QByteArray &replies, LcdDevice::nanoseconds due)
 {
-    if (!replies.isEmpty())
-        m_replies.append({due, replies});
+    const QByteArray bytes = m_faults.shape(replies);
+    if (!bytes.isEmpty())
+        m_replies.append({due, bytes});
 }
 
 void VirtualKeyboard::sendDue()
@@ -157,8 +167,8 @@ void VirtualKeyboard::sendDue()
 
 void VirtualKeyboard::finish(quint64 changesBefore)
 {
-    if (m_device.frameOpen()) {
-        const auto wait = m_device.frameDeadline() - now();
+    if (const auto deadline = m_device.frameDeadline()) {
+        const auto wait = *deadline - now();
         m_gapTimer.start(std::max(std::chrono::duration_cast<std::chrono::milliseconds>(wait),
                                   std::chrono::milliseconds{0})
                          + std::chrono::milliseconds{1});

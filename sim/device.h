@@ -1,10 +1,10 @@
 #pragma once
 
+#include "faults.h"
 #include "protocol/protocol.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QTimer>
@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <optional>
 
 // The keyboard's display as the virtual keyboard plays it: 2 lines of 40 characters
 // addressed like a common character-LCD controller (line 1 at 00-27, line 2 at 40-67).
@@ -40,6 +41,9 @@ public:
 
     // A fault to show: every n-th frame is refused (15) whatever it holds; 0: none.
     void setRefuseEvery(int n) { m_refuseEvery = n; }
+    // A fault to show: without the gap a frame left short waits for its rest for ever, and
+    // the next frame's first bytes complete it.
+    void setGapTimeout(bool on) { m_gapTimeout = on; }
 
     // Bytes from the line; returns the replies, in order.
     QByteArray feed(QByteArrayView bytes, nanoseconds now);
@@ -48,9 +52,14 @@ public:
     // The line was seen carrying bytes at `now` (some waited to be read): an open frame has
     // had no gap so far, however late its reader came round to it.
     void heard(nanoseconds now) { m_lastByte = now; }
-    // When expire() next has something to do, if a frame is open.
     bool frameOpen() const { return m_state != State::Idle; }
-    nanoseconds frameDeadline() const { return m_lastByte + kFrameGap; }
+    // When expire() next has something to do, if ever.
+    std::optional<nanoseconds> frameDeadline() const
+    {
+        if (!frameOpen() || !m_gapTimeout)
+            return std::nullopt;
+        return m_lastByte + kFrameGap;
+    }
 
     QByteArray line(int index) const { return index == 0 ? m_line1 : m_line2; }
     uchar cursor() const { return m_cursor; }
@@ -79,6 +88,7 @@ private:
     QByteArray m_frame;
     qsizetype m_expected = 0;
     nanoseconds m_lastByte{0};
+    bool m_gapTimeout = true;
 
     // Whether the frame now complete is the one the fault refuses.
     bool refusedByFault() const
@@ -145,6 +155,11 @@ public:
     // and every n-th frame refused.
     void setReplyDelay(std::chrono::milliseconds delay) { m_replyDelay = delay; }
     void setRefuseEvery(int n) { m_device.setRefuseEvery(n); }
+    // Those and the rest of a faulty keyboard's ways.
+    void setFaults(const Faults &faults);
+    const ReplyFaults &faults() const { return m_faults; }
+    // Tests judge gaps on a clock of their own; the default is this process's steady clock.
+    void setClock(std::function<LcdDevice::nanoseconds()> clock) { m_clock = std::move(clock); }
 
 signals:
     void reply(const QByteArray &bytes);
@@ -161,10 +176,11 @@ private:
     void queue(const QByteArray &replies, LcdDevice::nanoseconds due);
     void sendDue();
     void finish(quint64 changesBefore);
-    LcdDevice::nanoseconds now() const;
+    LcdDevice::nanoseconds now() const { return m_clock(); }
 
     LcdDevice m_device;
-    QElapsedTimer m_clock;
+    ReplyFaults m_faults;
+    std::function<LcdDevice::nanoseconds()> m_clock;
     QTimer m_gapTimer;
     std::function<bool()> m_bytesWaiting;
     std::chrono::milliseconds m_replyDelay{0};

@@ -94,8 +94,9 @@ std::optional<Stage> playOnPty(const SimOptions &o, PtySimulator &sim)
 
 #endif
 
-QString displayText(const LcdDevice &d)
+QString displayText(const VirtualKeyboard &keyboard)
 {
+    const LcdDevice &d = keyboard.device();
     const QString edge = u'+' + QString(LcdDevice::kColumns, u'-') + u'+';
     QString out = edge + u'\n';
     for (int row = 0; row < 2; ++row) {
@@ -104,10 +105,12 @@ QString displayText(const LcdDevice &d)
             c = win1252::controlPicture(c);
         out += u'|' + line + QStringLiteral("|\n");
     }
+    const QString faults = keyboard.faults().summary();
     return out + edge
-           + QStringLiteral("  aceitos %1  recusados %2\n")
+           + QStringLiteral("  aceitos %1  recusados %2%3\n")
                  .arg(d.acceptedCount())
-                 .arg(d.refusedCount());
+                 .arg(d.refusedCount())
+                 .arg(faults.isEmpty() ? QString() : QStringLiteral("  ") + faults);
 }
 
 // No window: the display printed at every change, lines of standard input sent as keys.
@@ -118,10 +121,10 @@ int runHeadless(const Stage &stage)
     out << QStringLiteral("Ctrl+C termina o teclado virtual; cada linha digitada aqui é enviada "
                           "como teclas.\n");
 #endif
-    const LcdDevice &device = stage.keyboard->device();
+    const VirtualKeyboard &keyboard = *stage.keyboard;
     QObject::connect(stage.keyboard, &VirtualKeyboard::changed, stage.keyboard,
-                     [&] { out << displayText(device) << Qt::flush; });
-    out << displayText(device) << Qt::flush;
+                     [&] { out << displayText(keyboard) << Qt::flush; });
+    out << displayText(keyboard) << Qt::flush;
 #ifndef Q_OS_WIN
     // A console cannot be watched this way on Windows: there the keys come from the window.
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
@@ -187,8 +190,7 @@ int main(int argc, char *argv[])
     }
     if (!stage)
         return 1;
-    stage->keyboard->setReplyDelay(std::chrono::milliseconds(options.replyDelayMs));
-    stage->keyboard->setRefuseEvery(options.refuseEvery);
+    stage->keyboard->setFaults(options);
     cli::quitOnSignals(app.get());
     QTextStream(stdout) << stage->portText << Qt::endl;
     return options.headless ? runHeadless(*stage) : runWindow(*stage);

@@ -35,6 +35,29 @@ const Number kNumbers[] = {
      0, kMaxCount, &SimOptions::replyDelayMs},
     {"refuse-every", "N", "Recusa (15) um quadro a cada N, seja ele qual for.", 1, kMaxCount,
      &SimOptions::refuseEvery},
+    {"silent-after", "N",
+     "Emudece depois de N quadros: os seguintes ficam sem resposta (o display ainda muda).", 0,
+     kMaxCount, &SimOptions::silentAfter},
+    {"drop-every", "N", "Perde a resposta de um quadro a cada N (o display ainda muda).", 1,
+     kMaxCount, &SimOptions::dropEvery},
+    {"noise-every", "N", "Um byte de ruído (FF) antes da resposta de um quadro a cada N.", 1,
+     kMaxCount, &SimOptions::noiseEvery},
+};
+
+struct Flag
+{
+    const char *name;
+    const char *help;
+    bool SimOptions::*field;
+};
+
+const Flag kFlags[] = {
+    {"answer-twice", "Responde cada quadro duas vezes (06 06, 15 15).", &SimOptions::answerTwice},
+    {"no-gap",
+     "Sem limite entre bytes: um quadro incompleto nunca é recusado, o próximo o completa.",
+     &SimOptions::noGap},
+    {"accept-all", "Aceita (06) até o que devia recusar; o display não mostra o quadro errado.",
+     &SimOptions::acceptAll},
 };
 
 const QString kDevice = QStringLiteral("device");
@@ -60,6 +83,8 @@ void addSimOptions(QCommandLineParser &parser)
                                      .arg(line.baudRate)});
     for (const Number &n : std::span(kNumbers).subspan(1))
         parser.addOption({QString::fromLatin1(n.name), tr(n.help), QString::fromLatin1(n.value)});
+    for (const Flag &f : kFlags)
+        parser.addOption({QString::fromLatin1(f.name), tr(f.help)});
 }
 
 ParsedSimOptions readSimOptions(const QCommandLineParser &parser)
@@ -79,6 +104,8 @@ ParsedSimOptions readSimOptions(const QCommandLineParser &parser)
                                            parser.value(name))};
         o.*n.field = *v;
     }
+    for (const Flag &f : kFlags)
+        o.*f.field = parser.isSet(QString::fromLatin1(f.name));
     o.device = parser.value(kDevice);
     o.headless = parser.isSet(kHeadless);
     o.paced = !parser.isSet(kNoPacing);

@@ -1,20 +1,20 @@
 #pragma once
 
+#include "faults.h"
+
 #include <QString>
 
 #include <optional>
 
 class QCommandLineParser;
 
-// What padsim is asked to play, read from its command line.
-struct SimOptions
+// What padsim is asked to play, read from its command line: where, and with which faults.
+struct SimOptions : Faults
 {
     QString device; // a real serial port, instead of a pseudo-terminal
     int number = 0; // the port number to publish as; 0 takes the first free one
     bool paced = true;
     bool headless = false;
-    int replyDelayMs = 0;
-    int refuseEvery = 0;
 };
 
 struct ParsedSimOptions

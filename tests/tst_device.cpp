@@ -24,6 +24,7 @@ struct Read
 } // namespace
 
 Q_DECLARE_METATYPE(Read)
+Q_DECLARE_METATYPE(Faults)
 
 class TestDevice : public QObject
 {
@@ -40,6 +41,8 @@ private slots:
     void lineClock_data();
     void lineClock();
     void replyWaitsForTheLine();
+    void faults_data();
+    void faults();
 };
 
 void TestDevice::frames_data()
@@ -257,6 +260,81 @@ void TestDevice::replyWaitsForTheLine()
         QVERIFY2(repliedAfter >= frame.size() * bt,
                  qPrintable(QString::number(repliedAfter.count())));
     }
+}
+
+void TestDevice::faults_data()
+{
+    QTest::addColumn<Faults>("faults");
+    QTest::addColumn<QList<QByteArray>>("frames"); // each 100 ms after the one before
+    QTest::addColumn<QByteArray>("line");          // what the keyboard sent back, in order
+    QTest::addColumn<QByteArray>("line1");         // the display's first line, trimmed
+
+    const QByteArray good("\xA0\x80");
+    const QByteArray bad("\xA0\x02"); // no such command
+    const QByteArray hi("\xA5\x02hi");
+    const QByteArray yo("\xA5\x02yo");
+    const QByteArray shortHi("\xA5\x03hi"); // one byte short
+    const auto with = [](auto set) {
+        Faults f;
+        set(f);
+        return f;
+    };
+    const auto hex = [](const char *h) {
+        return QByteArray::fromHex(h);
+    };
+
+    QTest::newRow("a good keyboard") << Faults() << QList{good, hi, bad, shortHi, good}
+                                     << hex("06 06 15 15 06") << QByteArray("hi");
+    QTest::newRow("answers twice") << with([](Faults &f) { f.answerTwice = true; })
+                                   << QList{good, bad} << hex("06 06 15 15") << QByteArray();
+    QTest::newRow("silent after 1: the display still changes")
+        << with([](Faults &f) { f.silentAfter = 1; }) << QList{hi, good, yo} << hex("06")
+        << QByteArray("yo");
+    QTest::newRow("silent from the start") << with([](Faults &f) { f.silentAfter = 0; })
+                                           << QList{good, bad} << QByteArray() << QByteArray();
+    QTest::newRow("drops every 2nd reply")
+        << with([](Faults &f) { f.dropEvery = 2; }) << QList{good, bad, bad, good} << hex("06 15")
+        << QByteArray();
+    QTest::newRow("noise before every 3rd reply")
+        << with([](Faults &f) { f.noiseEvery = 3; }) << QList{good, good, bad, good, good, good}
+        << hex("06 06 FF 15 06 06 FF 06") << QByteArray();
+    QTest::newRow("noise comes when the reply is dropped")
+        << with([](Faults &f) { f.noiseEvery = f.dropEvery = 2; }) << QList{good, good}
+        << hex("06 FF") << QByteArray();
+    QTest::newRow("accepts what it should refuse, showing nothing of it")
+        << with([](Faults &f) { f.acceptAll = true; }) << QList{bad, shortHi, QByteArray("x"), good}
+        << hex("06 06 06 06") << QByteArray();
+    QTest::newRow("no gap: the next frame completes a short one")
+        << with([](Faults &f) { f.noGap = true; }) << QList{shortHi, good} << hex("06 15")
+        << QByteArray("hi\xA0");
+    QTest::newRow("refuses every 2nd, answering twice") << with([](Faults &f) {
+        f.refuseEvery = 2;
+        f.answerTwice = true;
+    }) << QList{hi, hi} << hex("06 06 15 15") << QByteArray("hi");
+}
+
+void TestDevice::faults()
+{
+    QFETCH(Faults, faults);
+    QFETCH(QList<QByteArray>, frames);
+    QFETCH(QByteArray, line);
+    QFETCH(QByteArray, line1);
+
+    VirtualKeyboard k;
+    std::chrono::nanoseconds now{0};
+    k.setClock([&] { return now; });
+    k.setFaults(faults);
+    QByteArray said;
+    connect(&k, &VirtualKeyboard::reply, this, [&](const QByteArray &b) { said += b; });
+    for (const QByteArray &frame : frames) {
+        k.receive(frame);
+        now += 100ms;
+        // A frame left short is refused by the gap's timer, on the event loop.
+        if (k.device().frameDeadline())
+            QTRY_VERIFY_WITH_TIMEOUT(!k.device().frameOpen(), 2000);
+    }
+    QCOMPARE(said.toHex(' '), line.toHex(' '));
+    QCOMPARE(k.device().line(0).trimmed(), line1);
 }
 
 QTEST_GUILESS_MAIN(TestDevice)

@@ -9,13 +9,20 @@ namespace {
 
 QMap<QString, QString> fields(const SimOptions &o)
 {
+    const Faults &f = o;
     QMap<QString, QString> m;
     m[QStringLiteral("port")] = QString::number(o.number);
     m[QStringLiteral("device")] = o.device;
     m[QStringLiteral("paced")] = QString::number(o.paced);
     m[QStringLiteral("headless")] = QString::number(o.headless);
-    m[QStringLiteral("delay")] = QString::number(o.replyDelayMs);
-    m[QStringLiteral("refuse")] = QString::number(o.refuseEvery);
+    m[QStringLiteral("delay")] = QString::number(f.replyDelayMs);
+    m[QStringLiteral("refuse")] = QString::number(f.refuseEvery);
+    m[QStringLiteral("twice")] = QString::number(f.answerTwice);
+    m[QStringLiteral("silent")] = QString::number(f.silentAfter);
+    m[QStringLiteral("drop")] = QString::number(f.dropEvery);
+    m[QStringLiteral("noise")] = QString::number(f.noiseEvery);
+    m[QStringLiteral("nogap")] = QString::number(f.noGap);
+    m[QStringLiteral("acceptall")] = QString::number(f.acceptAll);
     return m;
 }
 
@@ -48,11 +55,17 @@ void TestSimOptions::read_data()
     QTest::newRow("nothing: the first free port, paced, a window")
         << QStringList() << QStringList() << QString();
     QTest::newRow("every option at once")
-        << words("--port 255 --headless --no-pacing --reply-delay 20 --refuse-every 10")
-        << words("port=255 headless=1 paced=0 delay=20 refuse=10") << QString();
+        << words("--port 255 --headless --no-pacing --reply-delay 20 --refuse-every 10 "
+                 "--answer-twice --silent-after 5 --drop-every 3 --noise-every 4 --no-gap "
+                 "--accept-all")
+        << words("port=255 headless=1 paced=0 delay=20 refuse=10 twice=1 silent=5 drop=3 "
+                 "noise=4 nogap=1 acceptall=1")
+        << QString();
+    QTest::newRow("silent from the start")
+        << words("--silent-after 0") << words("silent=0") << QString();
     QTest::newRow("a real port with faults")
-        << words("--device /dev/ttyUSB1 --refuse-every 65535")
-        << words("device=/dev/ttyUSB1 refuse=65535") << QString();
+        << words("--device /dev/ttyUSB1 --drop-every 65535")
+        << words("device=/dev/ttyUSB1 drop=65535") << QString();
 
     QTest::newRow("port 0") << words("--port 0") << QStringList()
                             << QStringLiteral(
@@ -70,8 +83,8 @@ void TestSimOptions::read_data()
         << words("--refuse-every 0") << QStringList()
         << QStringLiteral("--refuse-every pede um número inteiro de 1 a 65535, não \"0\"");
     QTest::newRow("a negative count")
-        << words("--refuse-every -1") << QStringList()
-        << QStringLiteral("--refuse-every pede um número inteiro de 1 a 65535, não \"-1\"");
+        << words("--noise-every -1") << QStringList()
+        << QStringLiteral("--noise-every pede um número inteiro de 1 a 65535, não \"-1\"");
     QTest::newRow("a port number without --port")
         << words("7") << QStringList()
         << QStringLiteral("argumento inesperado: \"7\" (a porta se escolhe com --port N)");
@@ -110,9 +123,9 @@ void TestSimOptions::exitCodes_data()
     QTest::newRow("a bad port number: usage")
         << words("--headless --port 0") << 2
         << QStringLiteral("padsim: --port pede um número inteiro de 1 a 255, não \"0\"");
-    QTest::newRow("an unknown option: usage") << words("--headless --refuse-all") << 2
+    QTest::newRow("an unknown option: usage") << words("--headless --answer-thrice") << 2
                                               << QStringLiteral("padsim: Opção desconhecida: "
-                                                                "'refuse-all'.");
+                                                                "'answer-thrice'.");
     QTest::newRow("a device that cannot be opened: not usage")
         << words("--headless --device /nonexistent/ttyX") << 1
         << QStringLiteral("padsim: /nonexistent/ttyX: ");
