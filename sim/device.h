@@ -155,7 +155,8 @@ public:
     // and every n-th frame refused.
     void setReplyDelay(std::chrono::milliseconds delay) { m_replyDelay = delay; }
     void setRefuseEvery(int n) { m_device.setRefuseEvery(n); }
-    // Those and the rest of a faulty keyboard's ways.
+    // Those and the rest of a faulty keyboard's ways (all but the stale replies, which are
+    // the line's).
     void setFaults(const Faults &faults);
     const ReplyFaults &faults() const { return m_faults; }
     // Tests judge gaps on a clock of their own; the default is this process's steady clock.

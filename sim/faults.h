@@ -17,6 +17,7 @@ struct Faults
     int noiseEvery = 0;
     bool noGap = false;
     bool acceptAll = false;
+    int stale = 0; // replies left waiting for each program that opens the port
 };
 
 // Between the device's replies and the line: what a faulty keyboard puts on the line for

@@ -84,6 +84,7 @@ std::optional<Stage> playOnDevice(const QString &device, QSerialPort &serial,
 // On a pseudo-terminal of its own, published as a port number.
 std::optional<Stage> playOnPty(const SimOptions &o, PtySimulator &sim)
 {
+    sim.setStaleReplies(o.stale);
     if (!sim.start(o.number, o.paced)) {
         err() << "padsim: " << sim.errorString() << Qt::endl;
         return std::nullopt;

@@ -42,6 +42,9 @@ const Number kNumbers[] = {
      kMaxCount, &SimOptions::dropEvery},
     {"noise-every", "N", "Um byte de ruído (FF) antes da resposta de um quadro a cada N.", 1,
      kMaxCount, &SimOptions::noiseEvery},
+    // A pseudo-terminal's input queue holds a few thousand bytes; a real leftover is a few.
+    {"stale", "N", "Deixa N respostas 06 velhas à espera de cada programa que abre a porta.", 1,
+     1000, &SimOptions::stale},
 };
 
 struct Flag
@@ -109,5 +112,7 @@ ParsedSimOptions readSimOptions(const QCommandLineParser &parser)
     o.device = parser.value(kDevice);
     o.headless = parser.isSet(kHeadless);
     o.paced = !parser.isSet(kNoPacing);
+    if (o.stale > 0 && !o.device.isEmpty())
+        return {std::nullopt, tr("--stale só vale na pseudo-porta, não com --device")};
     return {o, {}};
 }

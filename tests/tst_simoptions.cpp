@@ -23,6 +23,7 @@ QMap<QString, QString> fields(const SimOptions &o)
     m[QStringLiteral("noise")] = QString::number(f.noiseEvery);
     m[QStringLiteral("nogap")] = QString::number(f.noGap);
     m[QStringLiteral("acceptall")] = QString::number(f.acceptAll);
+    m[QStringLiteral("stale")] = QString::number(f.stale);
     return m;
 }
 
@@ -57,9 +58,9 @@ void TestSimOptions::read_data()
     QTest::newRow("every option at once")
         << words("--port 255 --headless --no-pacing --reply-delay 20 --refuse-every 10 "
                  "--answer-twice --silent-after 5 --drop-every 3 --noise-every 4 --no-gap "
-                 "--accept-all")
+                 "--accept-all --stale 1000")
         << words("port=255 headless=1 paced=0 delay=20 refuse=10 twice=1 silent=5 drop=3 "
-                 "noise=4 nogap=1 acceptall=1")
+                 "noise=4 nogap=1 acceptall=1 stale=1000")
         << QString();
     QTest::newRow("silent from the start")
         << words("--silent-after 0") << words("silent=0") << QString();
@@ -85,6 +86,12 @@ void TestSimOptions::read_data()
     QTest::newRow("a negative count")
         << words("--noise-every -1") << QStringList()
         << QStringLiteral("--noise-every pede um número inteiro de 1 a 65535, não \"-1\"");
+    QTest::newRow("too many stale replies")
+        << words("--stale 1001") << QStringList()
+        << QStringLiteral("--stale pede um número inteiro de 1 a 1000, não \"1001\"");
+    QTest::newRow("stale replies on a real port")
+        << words("--device /dev/ttyUSB1 --stale 2") << QStringList()
+        << QStringLiteral("--stale só vale na pseudo-porta, não com --device");
     QTest::newRow("a port number without --port")
         << words("7") << QStringList()
         << QStringLiteral("argumento inesperado: \"7\" (a porta se escolhe com --port N)");
