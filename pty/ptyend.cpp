@@ -3,6 +3,7 @@
 #include "text/reasons.h"
 
 #include <QFile>
+#include <QMetaMethod>
 
 #include <cerrno>
 #include <cstring>
@@ -141,10 +142,23 @@ void PtyEnd::onSlaveClosed()
     // was killed, since our own descriptor keeps the terminal alive. Once nobody else has
     // it open, the next client must be let in.
     int exclusive = 0;
-    if (::ioctl(m_slave, TIOCGEXCL, &exclusive) == 0 && exclusive != 0
-        && !heldByOthers(QFile::encodeName(m_slavePath)))
+    const bool exclusiveLeft = ::ioctl(m_slave, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+    if (!exclusiveLeft && !isSignalConnected(QMetaMethod::fromSignal(&PtyEnd::released)))
+        return;
+    if (heldByOthers(QFile::encodeName(m_slavePath)))
+        return;
+    if (exclusiveLeft)
         ::ioctl(m_slave, TIOCNXCL);
+    emit released();
 #endif
+}
+
+void PtyEnd::discardUnread()
+{
+    m_pendingWrite.clear();
+    if (m_writeNotifier)
+        m_writeNotifier->setEnabled(false);
+    ::tcflush(m_slave, TCIFLUSH);
 }
 
 void PtyEnd::onReadable()

@@ -41,6 +41,8 @@ public:
 
     // Whether bytes the program wrote wait here, not yet read.
     bool bytesWaiting() const;
+    // Throws away what was sent and waits for a program to read it.
+    void discardUnread();
 
     // Queued; goes out as the terminal takes it, while the event loop runs. False when the
     // queue is full and the bytes were dropped.
@@ -54,6 +56,8 @@ public:
 
 signals:
     void arrived(const QByteArray &bytes);
+    // The last program that had the port open closed it (or died).
+    void released();
 
 private:
     void onReadable();

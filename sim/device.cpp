@@ -1,5 +1,7 @@
 #include "device.h"
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 
 using protocol::kSetAddress;
@@ -59,7 +61,7 @@ char LcdDevice::refuse()
 
 QByteArray LcdDevice::expire(nanoseconds now)
 {
-    if (m_state != State::Idle && now - m_lastByte > kFrameGap)
+    if (m_state != State::Idle && m_gapTimeout && now - m_lastByte > kFrameGap)
         return QByteArray(1, refuse());
     return {};
 }
@@ -121,29 +123,59 @@ QByteArray LcdDevice::feed(QByteArrayView bytes, nanoseconds now)
 VirtualKeyboard::VirtualKeyboard(QObject *parent)
     : QObject(parent)
 {
-    m_clock.start();
+    QElapsedTimer clock;
+    clock.start();
+    m_clock = [clock] {
+        return LcdDevice::nanoseconds(clock.nsecsElapsed());
+    };
     m_gapTimer.setSingleShot(true);
     m_gapTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_gapTimer, &QTimer::timeout, this, &VirtualKeyboard::expire);
+    m_replyTimer.setSingleShot(true);
+    m_replyTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_replyTimer, &QTimer::timeout, this, &VirtualKeyboard::sendDue);
 }
 
-LcdDevice::nanoseconds VirtualKeyboard::now() const
+void VirtualKeyboard::setFaults(const Faults &faults)
 {
-    return LcdDevice::nanoseconds(m_clock.nsecsElapsed());
+    setReplyDelay(std::chrono::milliseconds(faults.replyDelayMs));
+    setRefuseEvery(faults.refuseEvery);
+    m_device.setGapTimeout(!faults.noGap);
+    m_faults = ReplyFaults(faults);
 }
 
-void VirtualKeyboard::finish(const QByteArray &replies, quint64 changesBefore)
+void VirtualKeyboard::queue(const QByteArray &replies, LcdDevice::nanoseconds due)
 {
-    if (m_device.frameOpen()) {
-        const auto wait = m_device.frameDeadline() - now();
+    const QByteArray bytes = m_faults.shape(replies);
+    if (!bytes.isEmpty())
+        m_replies.append({due, bytes});
+}
+
+void VirtualKeyboard::sendDue()
+{
+    const auto at = now();
+    QByteArray due;
+    while (!m_replies.isEmpty() && m_replies.constFirst().due <= at)
+        due += m_replies.takeFirst().bytes;
+    if (!m_replies.isEmpty())
+        m_replyTimer.start(
+            std::max(std::chrono::ceil<std::chrono::milliseconds>(m_replies.constFirst().due - at),
+                     std::chrono::milliseconds{0}));
+    if (!due.isEmpty())
+        emit reply(due);
+}
+
+void VirtualKeyboard::finish(quint64 changesBefore)
+{
+    if (const auto deadline = m_device.frameDeadline()) {
+        const auto wait = *deadline - now();
         m_gapTimer.start(std::max(std::chrono::duration_cast<std::chrono::milliseconds>(wait),
                                   std::chrono::milliseconds{0})
                          + std::chrono::milliseconds{1});
     } else {
         m_gapTimer.stop();
     }
-    if (!replies.isEmpty())
-        emit reply(replies);
+    sendDue();
     if (m_device.changes() != changesBefore)
         emit changed();
 }
@@ -155,32 +187,17 @@ void VirtualKeyboard::receive(QByteArrayView bytes)
     // Had the line stopped for a gap, the timer would have found it empty and refused the
     // frame already; a read that comes later than that only came late.
     m_device.heard(at);
-    if (m_replyDelay <= std::chrono::milliseconds{0} && m_byteTime <= LcdDevice::nanoseconds{0}) {
-        finish(m_device.feed(bytes, at), before);
-        return;
-    }
     // A keyboard answers a frame once its last byte came off the line, late ones a while
-    // after. A paced reader may take a few bytes ahead of the line: each byte's time is the
-    // line's.
+    // after.
+    m_line.read(at, m_bytesWaited);
     for (const char b : bytes) {
-        m_lineAt = std::max(m_lineAt, at - m_byteTime) + m_byteTime;
+        const auto offLine = m_line.next();
         const QByteArray replies = m_device.feed(QByteArrayView(&b, 1), at);
-        if (replies.isEmpty())
-            continue;
-        const auto wait = m_lineAt + m_replyDelay - at;
-        if (wait <= LcdDevice::nanoseconds{0} && m_pendingReplies == 0) {
-            emit reply(replies);
-            continue;
-        }
-        ++m_pendingReplies; // a reply due now still goes after those waiting
-        QTimer::singleShot(std::max(std::chrono::ceil<std::chrono::milliseconds>(wait),
-                                    std::chrono::milliseconds{0}),
-                           Qt::PreciseTimer, this, [this, replies] {
-                               --m_pendingReplies;
-                               emit reply(replies);
-                           });
+        if (!replies.isEmpty())
+            queue(replies, offLine + m_replyDelay);
     }
-    finish(QByteArray(), before);
+    m_bytesWaited = m_bytesWaiting && m_bytesWaiting();
+    finish(before);
 }
 
 void VirtualKeyboard::expire()
@@ -189,5 +206,6 @@ void VirtualKeyboard::expire()
     const auto at = now();
     if (m_bytesWaiting && m_bytesWaiting())
         m_device.heard(at);
-    finish(m_device.expire(at), before);
+    queue(m_device.expire(at), at + m_replyDelay);
+    finish(before);
 }

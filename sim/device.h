@@ -1,16 +1,18 @@
 #pragma once
 
+#include "faults.h"
 #include "protocol/protocol.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
+#include <optional>
 
 // The keyboard's display as the virtual keyboard plays it: 2 lines of 40 characters
 // addressed like a common character-LCD controller (line 1 at 00-27, line 2 at 40-67).
@@ -39,6 +41,9 @@ public:
 
     // A fault to show: every n-th frame is refused (15) whatever it holds; 0: none.
     void setRefuseEvery(int n) { m_refuseEvery = n; }
+    // A fault to show: without the gap a frame left short waits for its rest for ever, and
+    // the next frame's first bytes complete it.
+    void setGapTimeout(bool on) { m_gapTimeout = on; }
 
     // Bytes from the line; returns the replies, in order.
     QByteArray feed(QByteArrayView bytes, nanoseconds now);
@@ -47,9 +52,14 @@ public:
     // The line was seen carrying bytes at `now` (some waited to be read): an open frame has
     // had no gap so far, however late its reader came round to it.
     void heard(nanoseconds now) { m_lastByte = now; }
-    // When expire() next has something to do, if a frame is open.
     bool frameOpen() const { return m_state != State::Idle; }
-    nanoseconds frameDeadline() const { return m_lastByte + kFrameGap; }
+    // When expire() next has something to do, if ever.
+    std::optional<nanoseconds> frameDeadline() const
+    {
+        if (!frameOpen() || !m_gapTimeout)
+            return std::nullopt;
+        return m_lastByte + kFrameGap;
+    }
 
     QByteArray line(int index) const { return index == 0 ? m_line1 : m_line2; }
     uchar cursor() const { return m_cursor; }
@@ -78,6 +88,7 @@ private:
     QByteArray m_frame;
     qsizetype m_expected = 0;
     nanoseconds m_lastByte{0};
+    bool m_gapTimeout = true;
 
     // Whether the frame now complete is the one the fault refuses.
     bool refusedByFault() const
@@ -90,6 +101,34 @@ private:
     int m_refuseEvery = 0;
     quint64 m_changes = 0;
     QList<Frame> m_history;
+};
+
+// The line a paced reader stands for. Such a reader takes a few bytes ahead of the line's
+// pace, or comes round to them late; a byte's time is when its last bit would have come off
+// a real line that started carrying it at the first read after the line fell idle. Bytes
+// that waited unread since the read before were on the line all along: it never stopped.
+class LineClock
+{
+public:
+    using nanoseconds = std::chrono::nanoseconds;
+
+    explicit LineClock(nanoseconds byteTime = {})
+        : m_byteTime(byteTime)
+    {
+    }
+
+    // A read at `at`; `bytesWaited`: bytes still waited unread when the read before ended.
+    void read(nanoseconds at, bool bytesWaited)
+    {
+        if (!bytesWaited)
+            m_end = std::max(m_end, at);
+    }
+    // When the read's next byte has come off the line.
+    nanoseconds next() { return m_end += m_byteTime; }
+
+private:
+    nanoseconds m_byteTime;
+    nanoseconds m_end{0};
 };
 
 // The device on the event loop: a clock, and a timer for frames that stop half way.
@@ -111,27 +150,44 @@ public:
     // A reader that may take bytes ahead of the line they stand for (a paced pseudo-terminal)
     // tells the line's byte time: no reply leaves before its frame's last byte would have
     // come off that line, as none can from a real keyboard. 0: bytes come as the line gives.
-    void setLineByteTime(LcdDevice::nanoseconds byteTime) { m_byteTime = byteTime; }
+    void setLineByteTime(LcdDevice::nanoseconds byteTime) { m_line = LineClock(byteTime); }
     // Faults to show: replies sent this long after the frame's last byte came off the line,
     // and every n-th frame refused.
     void setReplyDelay(std::chrono::milliseconds delay) { m_replyDelay = delay; }
     void setRefuseEvery(int n) { m_device.setRefuseEvery(n); }
+    // Those and the rest of a faulty keyboard's ways (all but the stale replies, which are
+    // the line's).
+    void setFaults(const Faults &faults);
+    const ReplyFaults &faults() const { return m_faults; }
+    // Tests judge gaps on a clock of their own; the default is this process's steady clock.
+    void setClock(std::function<LcdDevice::nanoseconds()> clock) { m_clock = std::move(clock); }
 
 signals:
     void reply(const QByteArray &bytes);
     void changed();
 
 private:
+    struct Reply
+    {
+        LcdDevice::nanoseconds due;
+        QByteArray bytes;
+    };
+
     void expire();
-    void finish(const QByteArray &replies, quint64 changesBefore);
-    LcdDevice::nanoseconds now() const;
+    void queue(const QByteArray &replies, LcdDevice::nanoseconds due);
+    void sendDue();
+    void finish(quint64 changesBefore);
+    LcdDevice::nanoseconds now() const { return m_clock(); }
 
     LcdDevice m_device;
-    QElapsedTimer m_clock;
+    ReplyFaults m_faults;
+    std::function<LcdDevice::nanoseconds()> m_clock;
     QTimer m_gapTimer;
     std::function<bool()> m_bytesWaiting;
     std::chrono::milliseconds m_replyDelay{0};
-    LcdDevice::nanoseconds m_byteTime{0};
-    LcdDevice::nanoseconds m_lineAt{0}; // when the last byte read came off the line
-    int m_pendingReplies = 0;
+    LineClock m_line;
+    bool m_bytesWaited = false; // after the last read: the line went on carrying
+    // In the order the frames were judged: a reply due now still goes after those waiting.
+    QList<Reply> m_replies;
+    QTimer m_replyTimer;
 };

@@ -7,8 +7,8 @@
 #include "serial/linesettings.h"
 #include "serial/portmap.h"
 #include "serial/systemport.h"
+#include "simoptions.h"
 #include "simwindow.h"
-#include "text/number.h"
 #include "text/win1252.h"
 #ifndef Q_OS_WIN
 #include "simulator.h"
@@ -20,6 +20,7 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -28,16 +29,6 @@
 #endif
 
 namespace {
-
-struct Options
-{
-    QString device; // a real serial port, instead of a pseudo-terminal
-    int number = 0; // the port number to publish as; 0 takes the first free one
-    bool paced = true;
-    bool headless = false;
-    int replyDelayMs = 0;
-    int refuseEvery = 0;
-};
 
 // Where the keyboard plays: its device, how its keys reach the line, and what to call it.
 struct Stage
@@ -53,67 +44,20 @@ QTextStream &err()
     return stream;
 }
 
-std::optional<Options> parseOptions(const QCoreApplication &app)
+SimOptions parseOrExit(const QCoreApplication &app)
 {
     QCommandLineParser cli;
     cli::describe(cli, QStringLiteral("padsim"),
                   QStringLiteral("Teclado virtual: faz o papel do teclado com display numa "
                                  "pseudo-porta serial."));
-    const QCommandLineOption port(
-        QStringLiteral("port"), QStringLiteral("Publica como porta N (padrão: a primeira livre)."),
-        QStringLiteral("N"));
-    const QCommandLineOption device(
-        QStringLiteral("device"),
-        QStringLiteral("Usa esta porta serial real (cabo null-modem) em vez de uma pseudo-porta."),
-        QStringLiteral("caminho"));
-    const QCommandLineOption headless(
-        QStringLiteral("headless"),
-        QStringLiteral(
-            "Sem janela: imprime o display a cada mudança; linhas da entrada viram teclas."));
-    const LineSettings line;
-    const QCommandLineOption fast(
-        QStringLiteral("no-pacing"),
-        QStringLiteral("Lê sem o limite de %1 bytes/s de uma linha a %2 baud.")
-            .arg(line.bytesPerSecond())
-            .arg(line.baudRate));
-    const QCommandLineOption delay(
-        QStringLiteral("reply-delay"),
-        QStringLiteral("Responde cada quadro MS milissegundos depois de recebê-lo (padrão: 0)."),
-        QStringLiteral("MS"));
-    const QCommandLineOption refuse(
-        QStringLiteral("refuse-every"),
-        QStringLiteral("Recusa (15) um quadro a cada N, seja ele qual for."), QStringLiteral("N"));
-    cli.addOptions({port, device, headless, fast, delay, refuse});
+    addSimOptions(cli);
     cli::parseOrExit(cli, app);
-
-    Options o;
-    o.device = cli.value(device);
-    o.paced = !cli.isSet(fast);
-    o.headless = cli.isSet(headless);
-    // A fault's number: whole, from `least` to 65535.
-    const auto fault = [&](const QCommandLineOption &option, int least, int &into) {
-        if (!cli.isSet(option))
-            return true;
-        const auto n = numbers::parse(cli.value(option), 65535);
-        if (!n || *n < least) {
-            err() << "padsim: valor inválido para --" << option.names().constFirst() << ": "
-                  << cli.value(option) << Qt::endl;
-            return false;
-        }
-        into = *n;
-        return true;
-    };
-    if (!fault(delay, 0, o.replyDelayMs) || !fault(refuse, 1, o.refuseEvery))
-        return std::nullopt;
-    if (cli.isSet(port)) {
-        const auto number = numbers::parse(cli.value(port), ports::kMaxPortNumber);
-        if (!number || *number < 1) {
-            err() << "padsim: número de porta inválido: " << cli.value(port) << Qt::endl;
-            return std::nullopt;
-        }
-        o.number = *number;
+    const ParsedSimOptions parsed = readSimOptions(cli);
+    if (!parsed.options) {
+        cli::print(QStringLiteral("padsim: %1\n%2").arg(parsed.error, cli::helpText(cli)), true);
+        std::exit(2);
     }
-    return o;
+    return *parsed.options;
 }
 
 // On a real serial port, at the keyboard's line settings.
@@ -138,8 +82,9 @@ std::optional<Stage> playOnDevice(const QString &device, QSerialPort &serial,
 
 #ifndef Q_OS_WIN
 // On a pseudo-terminal of its own, published as a port number.
-std::optional<Stage> playOnPty(const Options &o, PtySimulator &sim)
+std::optional<Stage> playOnPty(const SimOptions &o, PtySimulator &sim)
 {
+    sim.setStaleReplies(o.stale);
     if (!sim.start(o.number, o.paced)) {
         err() << "padsim: " << sim.errorString() << Qt::endl;
         return std::nullopt;
@@ -150,8 +95,9 @@ std::optional<Stage> playOnPty(const Options &o, PtySimulator &sim)
 
 #endif
 
-QString displayText(const LcdDevice &d)
+QString displayText(const VirtualKeyboard &keyboard)
 {
+    const LcdDevice &d = keyboard.device();
     const QString edge = u'+' + QString(LcdDevice::kColumns, u'-') + u'+';
     QString out = edge + u'\n';
     for (int row = 0; row < 2; ++row) {
@@ -160,10 +106,12 @@ QString displayText(const LcdDevice &d)
             c = win1252::controlPicture(c);
         out += u'|' + line + QStringLiteral("|\n");
     }
+    const QString faults = keyboard.faults().summary();
     return out + edge
-           + QStringLiteral("  aceitos %1  recusados %2\n")
+           + QStringLiteral("  aceitos %1  recusados %2%3\n")
                  .arg(d.acceptedCount())
-                 .arg(d.refusedCount());
+                 .arg(d.refusedCount())
+                 .arg(faults.isEmpty() ? QString() : QStringLiteral("  ") + faults);
 }
 
 // No window: the display printed at every change, lines of standard input sent as keys.
@@ -174,10 +122,10 @@ int runHeadless(const Stage &stage)
     out << QStringLiteral("Ctrl+C termina o teclado virtual; cada linha digitada aqui é enviada "
                           "como teclas.\n");
 #endif
-    const LcdDevice &device = stage.keyboard->device();
+    const VirtualKeyboard &keyboard = *stage.keyboard;
     QObject::connect(stage.keyboard, &VirtualKeyboard::changed, stage.keyboard,
-                     [&] { out << displayText(device) << Qt::flush; });
-    out << displayText(device) << Qt::flush;
+                     [&] { out << displayText(keyboard) << Qt::flush; });
+    out << displayText(keyboard) << Qt::flush;
 #ifndef Q_OS_WIN
     // A console cannot be watched this way on Windows: there the keys come from the window.
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
@@ -216,10 +164,8 @@ int main(int argc, char *argv[])
         headless = headless || qstrcmp(argv[i], "--headless") == 0;
     const std::unique_ptr<QCoreApplication> app(headless ? new QCoreApplication(argc, argv)
                                                          : new QApplication(argc, argv));
-    const std::optional<Options> options = parseOptions(*app);
-    if (!options)
-        return 1;
-    if (!options->headless && !qobject_cast<QApplication *>(app.get())) {
+    const SimOptions options = parseOrExit(*app);
+    if (!options.headless && !qobject_cast<QApplication *>(app.get())) {
         err() << "padsim: não há display para a janela (DISPLAY não definido); use --headless"
               << Qt::endl;
         return 2;
@@ -231,8 +177,8 @@ int main(int argc, char *argv[])
     std::unique_ptr<PtySimulator> sim;
 #endif
     std::optional<Stage> stage;
-    if (!options->device.isEmpty()) {
-        stage = playOnDevice(options->device, serial, keyboard);
+    if (!options.device.isEmpty()) {
+        stage = playOnDevice(options.device, serial, keyboard);
     } else {
 #ifdef Q_OS_WIN
         err() << "padsim: no Windows o teclado virtual precisa de uma porta real: --device COMn "
@@ -240,14 +186,13 @@ int main(int argc, char *argv[])
               << Qt::endl;
 #else
         sim = std::make_unique<PtySimulator>();
-        stage = playOnPty(*options, *sim);
+        stage = playOnPty(options, *sim);
 #endif
     }
     if (!stage)
         return 1;
-    stage->keyboard->setReplyDelay(std::chrono::milliseconds(options->replyDelayMs));
-    stage->keyboard->setRefuseEvery(options->refuseEvery);
+    stage->keyboard->setFaults(options);
     cli::quitOnSignals(app.get());
     QTextStream(stdout) << stage->portText << Qt::endl;
-    return options->headless ? runHeadless(*stage) : runWindow(*stage);
+    return options.headless ? runHeadless(*stage) : runWindow(*stage);
 }

@@ -108,9 +108,11 @@ SimWindow::SimWindow(VirtualKeyboard &keyboard, const QString &portText, QWidget
 void SimWindow::refresh()
 {
     const LcdDevice &d = m_keyboard.device();
+    const QString faults = m_keyboard.faults().summary();
     m_counts->setText(tr("Quadros aceitos: %1    Quadros recusados: %2")
                           .arg(d.acceptedCount())
-                          .arg(d.refusedCount()));
+                          .arg(d.refusedCount())
+                      + (faults.isEmpty() ? QString() : tr("    Falhas: %1").arg(faults)));
     QStringList lines;
     for (const LcdDevice::Frame &f : d.history())
         lines << (f.accepted ? QStringLiteral("06  ") : QStringLiteral("15  "))
