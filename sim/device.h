@@ -28,7 +28,7 @@ public:
     static constexpr int kColumns = protocol::kColumns;
     static constexpr uchar kLine2 = protocol::kLine2Address;
     // A frame whose bytes stop coming for longer than this is refused as incomplete.
-    static constexpr nanoseconds kFrameGap = std::chrono::milliseconds{50};
+    static constexpr nanoseconds kFrameGap = protocol::kFrameGap;
     static constexpr qsizetype kHistory = 16;
 
     struct Frame

@@ -77,6 +77,35 @@ void TestPadtest::runs_data()
     QTest::newRow("replies later than the bound: the frame counts as unanswered")
         << faulty("--reply-delay 30") << args("7 --frames 5 --max-latency 10") << 1 << QString()
         << QStringLiteral("quadros sem resposta em até 10 ms") << QString() << QString();
+    QTest::newRow("a keyboard 30 ms slow passes within the default bound")
+        << faulty("--reply-delay 30") << args("7 --frames 10 --rate 50 --wrong-every 4") << 0
+        << QStringLiteral("21 19 2 0") << QStringLiteral("APROVADO") << QString() << QString();
+    // The keyboards a production line meets: each fails, with its reason, in bounded time.
+    QTest::newRow("a keyboard that answers twice")
+        << faulty("--answer-twice") << args("7 --frames 10 --rate 50") << 1 << QString()
+        << QStringLiteral("respostas sem quadro pendente") << QString() << QString();
+    QTest::newRow("replies left from an earlier run")
+        << faulty("--stale 3") << args("7 --frames 10 --rate 50") << 1 << QStringLiteral("21 21 0 0")
+        << QStringLiteral("3 respostas sem quadro pendente") << QString() << QString();
+    QTest::newRow("a keyboard that falls silent")
+        << faulty("--silent-after 5") << args("7 --frames 1000 --rate 50") << 1 << QString()
+        << QStringLiteral("quadros sem resposta em até 1000 ms") << QString() << QString();
+    QTest::newRow("a keyboard that falls silent, with frames one byte short")
+        << faulty("--silent-after 5") << args("7 --frames 1000 --rate 50 --wrong-every 2") << 1
+        << QString() << QStringLiteral("sem resposta") << QString() << QString();
+    QTest::newRow("a keyboard that loses replies")
+        << faulty("--drop-every 4") << args("7 --frames 10 --rate 50") << 1 << QString()
+        << QStringLiteral("quadros sem resposta") << QString() << QString();
+    QTest::newRow("line noise")
+        << faulty("--noise-every 3") << args("7 --frames 10 --rate 50") << 1 << QString()
+        << QStringLiteral("bytes que não são 06 nem 15") << QString() << QString();
+    QTest::newRow("a keyboard that never refuses a frame left short")
+        << faulty("--no-gap") << args("7 --frames 10 --rate 50 --wrong-every 3") << 1 << QString()
+        << QStringLiteral("quadros com o tamanho errado sem resposta") << QString() << QString();
+    QTest::newRow("a keyboard that accepts frames of the wrong length")
+        << faulty("--accept-all") << args("7 --frames 10 --rate 50 --wrong-every 3") << 1
+        << QString() << QStringLiteral("quadros com o tamanho errado aceitos (06)") << QString()
+        << QString();
     QTest::newRow("a port that is not there")
         << QStringList() << args("99 --frames 5") << 3 << QString()
         << QStringLiteral("Não Foi possivel iniciar") << QString() << QString();
@@ -170,7 +199,12 @@ void TestPadtest::runs()
                 ::kill(pid_t(run.processId()), SIGINT);
         }
     }
+    QElapsedTimer running;
+    running.start();
     QVERIFY(run.waitForFinished(60'000));
+    // Every run ends in bounded time: its frames, the reply bound, and a margin for a
+    // loaded machine; a silent keyboard ends the sending at once.
+    QVERIFY2(running.elapsed() < 15'000, qPrintable(QString::number(running.elapsed())));
     // Within half a second of Ctrl+C; the rest is a margin for a loaded machine.
     if (act.value(0) == u"interrupt")
         QVERIFY2(sinceAction.elapsed() < 2000, qPrintable(QString::number(sinceAction.elapsed())));

@@ -56,10 +56,10 @@ void TestSimOptions::read_data()
     QTest::newRow("nothing: the first free port, paced, a window")
         << QStringList() << QStringList() << QString();
     QTest::newRow("every option at once")
-        << words("--port 255 --headless --no-pacing --reply-delay 20 --refuse-every 10 "
+        << words("--port 99 --headless --no-pacing --reply-delay 20 --refuse-every 10 "
                  "--answer-twice --silent-after 5 --drop-every 3 --noise-every 4 --no-gap "
                  "--accept-all --stale 1000")
-        << words("port=255 headless=1 paced=0 delay=20 refuse=10 twice=1 silent=5 drop=3 "
+        << words("port=99 headless=1 paced=0 delay=20 refuse=10 twice=1 silent=5 drop=3 "
                  "noise=4 nogap=1 acceptall=1 stale=1000")
         << QString();
     QTest::newRow("silent from the start")
@@ -70,10 +70,10 @@ void TestSimOptions::read_data()
 
     QTest::newRow("port 0") << words("--port 0") << QStringList()
                             << QStringLiteral(
-                                   "--port pede um número inteiro de 1 a 255, não \"0\"");
-    QTest::newRow("port 256") << words("--port 256") << QStringList()
+                                   "--port pede um número inteiro de 1 a 99, não \"0\"");
+    QTest::newRow("port 100") << words("--port 100") << QStringList()
                               << QStringLiteral(
-                                     "--port pede um número inteiro de 1 a 255, não \"256\"");
+                                     "--port pede um número inteiro de 1 a 99, não \"100\"");
     QTest::newRow("a delay that is no number")
         << words("--reply-delay 2O") << QStringList()
         << QStringLiteral("--reply-delay pede um número inteiro de 0 a 65535, não \"2O\"");
@@ -129,7 +129,7 @@ void TestSimOptions::exitCodes_data()
                                                           "inteiro de 0 a 65535, não \"abc\"");
     QTest::newRow("a bad port number: usage")
         << words("--headless --port 0") << 2
-        << QStringLiteral("padsim: --port pede um número inteiro de 1 a 255, não \"0\"");
+        << QStringLiteral("padsim: --port pede um número inteiro de 1 a 99, não \"0\"");
     QTest::newRow("an unknown option: usage") << words("--headless --answer-thrice") << 2
                                               << QStringLiteral("padsim: Opção desconhecida: "
                                                                 "'answer-thrice'.");
