@@ -85,8 +85,9 @@ void TestPadtest::runs_data()
         << faulty("--answer-twice") << args("7 --frames 10 --rate 50") << 1 << QString()
         << QStringLiteral("respostas sem quadro pendente") << QString() << QString();
     QTest::newRow("replies left from an earlier run")
-        << faulty("--stale 3") << args("7 --frames 10 --rate 50") << 1 << QStringLiteral("21 21 0 0")
-        << QStringLiteral("3 respostas sem quadro pendente") << QString() << QString();
+        << faulty("--stale 3") << args("7 --frames 10 --rate 50") << 1
+        << QStringLiteral("21 21 0 0") << QStringLiteral("3 respostas sem quadro pendente")
+        << QString() << QString();
     QTest::newRow("a keyboard that falls silent")
         << faulty("--silent-after 5") << args("7 --frames 1000 --rate 50") << 1 << QString()
         << QStringLiteral("quadros sem resposta em até 1000 ms") << QString() << QString();
@@ -96,9 +97,9 @@ void TestPadtest::runs_data()
     QTest::newRow("a keyboard that loses replies")
         << faulty("--drop-every 4") << args("7 --frames 10 --rate 50") << 1 << QString()
         << QStringLiteral("quadros sem resposta") << QString() << QString();
-    QTest::newRow("line noise")
-        << faulty("--noise-every 3") << args("7 --frames 10 --rate 50") << 1 << QString()
-        << QStringLiteral("bytes que não são 06 nem 15") << QString() << QString();
+    QTest::newRow("line noise") << faulty("--noise-every 3") << args("7 --frames 10 --rate 50") << 1
+                                << QString() << QStringLiteral("bytes que não são 06 nem 15")
+                                << QString() << QString();
     QTest::newRow("a keyboard that never refuses a frame left short")
         << faulty("--no-gap") << args("7 --frames 10 --rate 50 --wrong-every 3") << 1 << QString()
         << QStringLiteral("quadros com o tamanho errado sem resposta") << QString() << QString();

@@ -69,8 +69,7 @@ void TestSimOptions::read_data()
         << words("device=/dev/ttyUSB1 drop=65535") << QString();
 
     QTest::newRow("port 0") << words("--port 0") << QStringList()
-                            << QStringLiteral(
-                                   "--port pede um número inteiro de 1 a 99, não \"0\"");
+                            << QStringLiteral("--port pede um número inteiro de 1 a 99, não \"0\"");
     QTest::newRow("port 100") << words("--port 100") << QStringList()
                               << QStringLiteral(
                                      "--port pede um número inteiro de 1 a 99, não \"100\"");
