@@ -54,8 +54,33 @@ LIST
     zcat "$work/deb/usr/share/man/man1/$program.1.gz" | grep -q -- '\\-\\-version' \
       || fail "the $program man page does not list --version"
   done
-  grep -q "Uso: padcom" <(env -u DISPLAY "$work/deb/usr/bin/padcom" --no-such-option 2>&1) \
-    || fail "a wrong option does not print the usage"
+  # One family on the command line, with no display: --help and --version answer with 0,
+  # every mistake with the usage and 2.
+  while read -r -a call; do
+    out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 20 \
+      "$work/deb/usr/bin/${call[1]}" "${call[@]:2}" </dev/null 2>&1)
+    rc=$?
+    [ "$rc" = "${call[0]}" ] \
+      || fail "${call[*]:1} exits with $rc, not ${call[0]}: $(head -n1 <<<"$out")"
+    [ "${call[0]}" != 2 ] || grep -q "^Uso: ${call[1]} " <<<"$out" \
+      || fail "${call[*]:1} does not print the usage"
+  done <<'CALLS'
+0 padcom --help
+0 padcom --version
+2 padcom --no-such-option
+2 padcom a-stray-word
+2 padcom --record
+0 padsim --help
+0 padsim --version
+2 padsim --no-such-option
+0 padtest --help
+0 padtest --version
+2 padtest --no-such-option
+2 padtest
+2 padtest abc
+2 padtest 0
+2 padtest 100
+CALLS
 fi
 
 zip=dist/padcom-$version-windows-x64.zip
