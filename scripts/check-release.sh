@@ -51,8 +51,16 @@ LIST
       "$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$work/deb/usr/bin/$program" --version 2>&1)"
     env -u DISPLAY "$work/deb/usr/bin/$program" --help 2>&1 | grep -q -- '--version' \
       || fail "$program --help does not list --version"
-    zcat "$work/deb/usr/share/man/man1/$program.1.gz" | grep -q -- '\\-\\-version' \
-      || fail "the $program man page does not list --version"
+    page=$(zcat "$work/deb/usr/share/man/man1/$program.1.gz")
+    grep -q -- '\\-\\-version' <<<"$page" || fail "the $program man page does not list --version"
+    # Portuguese, as the program's --help is, and named as the program is typed.
+    same "the name on the $program man page's NOME line" "$program" \
+      "$(sed -n '/^\.SH NOME$/{n;s/ \\-.*//p;q}' <<<"$page")"
+    for heading in NOME SINOPSE DESCRIÇÃO OPÇÕES '"VEJA TAMBÉM"'; do
+      grep -qx "\.SH $heading" <<<"$page" || fail "the $program man page has no $heading heading"
+    done
+    english=$(grep -E '^\.S[HS] "?(NAME|SYNOPSIS|DESCRIPTION|OPTIONS|ENVIRONMENT|FILES|EXAMPLES|AUTHOR|REPORTING BUGS|COPYRIGHT|SEE ALSO|Usage:?|Options:?)"?$|User Commands' <<<"$page")
+    [ -z "$english" ] || fail "the $program man page has English headings: $(tr '\n' ' ' <<<"$english")"
   done
   # One family on the command line, with no display: --help and --version answer with 0,
   # every mistake with the usage and 2.
