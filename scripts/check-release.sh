@@ -117,14 +117,29 @@ LIST
       | sed -n 's/.*DLL Name: //p' | grep -iE 'qt6|libgcc|libstdc|winpthread' || true)
     [ -z "$foreign" ] || fail "$exe.exe needs DLLs the zip does not carry: $foreign"
   done
-  strings -el "$work/zip/$top/padcom.exe" | grep -qx "$version" \
-    || fail "padcom.exe's file properties do not carry version $version"
+  # Every program's file properties, as Explorer shows them: the version as figures and as
+  # text, the file's own name and a description, in the Portuguese block.
+  IFS=. read -r major minor patch <<<"$version"
+  for exe in "$work/zip/$top"/*.exe; do
+    name=${exe##*/}
+    properties=$(x86_64-w64-mingw32-windres -i "$exe" -O rc 2>&1)
+    for want in "FILEVERSION $major, $minor, $patch, 0" "PRODUCTVERSION $major, $minor, $patch, 0" \
+      'BLOCK "041604B0"' "VALUE \"FileVersion\", \"$version\"" \
+      "VALUE \"ProductVersion\", \"$version\"" "VALUE \"OriginalFilename\", \"$name\""; do
+      grep -qF "$want" <<<"$properties" || fail "$name's file properties lack $want"
+    done
+    grep -qE 'VALUE "FileDescription", "[^"]+"' <<<"$properties" \
+      || fail "$name's file properties have no description"
+  done
   grep -q "PADCOM $version" "$work/zip/$top/LEIA-ME.txt" || fail "LEIA-ME.txt does not name $version"
   grep -q $'\r$' "$work/zip/$top/LEIA-ME.txt" || fail "LEIA-ME.txt has no Windows line ends"
   if command -v wine >/dev/null; then
     export WINEPREFIX=${WINEPREFIX:-$PWD/build-win/wineprefix} WINEDEBUG=-all
-    same "padcom.exe --version under Wine" "PADCOM $version" \
-      "$(wine "$work/zip/$top/padcom.exe" --version 2>/dev/null | tr -d '\r')"
+    for program in PADCOM padsim padtest; do
+      exe=${program,,}.exe
+      same "$exe --version under Wine" "$program $version" \
+        "$(wine "$work/zip/$top/$exe" --version 2>/dev/null | tr -d '\r')"
+    done
   fi
 fi
 
