@@ -13,6 +13,12 @@ same() { # same "what" <expected> <actual>
 }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# item <notices> <opening>: the list item of THIRD-PARTY-NOTICES.txt that opens with
+# "- <opening>", up to the next item or blank line (Windows line ends or not).
+item() {
+  awk -v start="- $2" 'index($0, start) == 1 {on = 1; print; next}
+    on && /^(- |\r?$)/ {exit} on {print}' "$1"
+}
 
 deb=dist/padcom_${version}_amd64.deb
 if [ ! -f "$deb" ]; then
@@ -89,6 +95,12 @@ LIST
 2 padtest 0
 2 padtest 100
 CALLS
+  # The notices name every program the package ships.
+  notices=$(item "$work/deb/usr/share/doc/padcom/THIRD-PARTY-NOTICES.txt" "Debian package:")
+  for path in "$work"/deb/usr/bin/*; do
+    grep -qwF "${path##*/}" <<<"$notices" \
+      || fail "the notices' Debian package item does not name ${path##*/}"
+  done
 fi
 
 zip=dist/padcom-$version-windows-x64.zip
@@ -120,6 +132,7 @@ LIST
   # Every program's file properties, as Explorer shows them: the version as figures and as
   # text, the file's own name and a description, in the Portuguese block.
   IFS=. read -r major minor patch <<<"$version"
+  notices=$(item "$work/zip/$top/THIRD-PARTY-NOTICES.txt" "Windows zip:")
   for exe in "$work/zip/$top"/*.exe; do
     name=${exe##*/}
     properties=$(x86_64-w64-mingw32-windres -i "$exe" -O rc 2>&1)
@@ -130,6 +143,7 @@ LIST
     done
     grep -qE 'VALUE "FileDescription", "[^"]+"' <<<"$properties" \
       || fail "$name's file properties have no description"
+    grep -qwF "$name" <<<"$notices" || fail "the notices' Windows zip item does not name $name"
   done
   grep -q "PADCOM $version" "$work/zip/$top/LEIA-ME.txt" || fail "LEIA-ME.txt does not name $version"
   grep -q $'\r$' "$work/zip/$top/LEIA-ME.txt" || fail "LEIA-ME.txt has no Windows line ends"
