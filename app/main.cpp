@@ -30,6 +30,11 @@ int main(int argc, char *argv[])
         QStringLiteral("arquivo"));
     parser.addOption(record);
     cli::parseOrExit(parser, *app);
+    // The window takes no file or port on its command line: a word there is a mistake, not
+    // something to ignore while the window opens as if it had been understood.
+    if (const QStringList stray = parser.positionalArguments(); !stray.isEmpty())
+        cli::exitWithUsage(parser,
+                           QStringLiteral("Argumento inesperado: '%1'.").arg(stray.constFirst()));
     if (textOnly) { // "-h" taken as some option's value: still no window without a display
         cli::print(cli::helpText(parser));
         return 0;

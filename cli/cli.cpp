@@ -241,12 +241,17 @@ void parseOrExit(QCommandLineParser &parser, const QCoreApplication &app)
         print(helpText(parser));
         std::exit(0);
     }
-    if (!parsed) {
-        const QString program
-            = QFileInfo(QCoreApplication::arguments().value(0)).completeBaseName();
-        print(program + QStringLiteral(": ") + parser.errorText() + u'\n' + helpText(parser), true);
-        std::exit(2);
-    }
+    if (!parsed)
+        exitWithUsage(parser, parser.errorText());
+}
+
+void exitWithUsage(const QCommandLineParser &parser, const QString &error)
+{
+    // Said where --help would be: a window program started from a console tells it there.
+    printToCallersConsole();
+    const QString program = QFileInfo(QCoreApplication::arguments().value(0)).completeBaseName();
+    print(program + QStringLiteral(": ") + error + u'\n' + helpText(parser), true);
+    std::exit(2);
 }
 
 } // namespace cli

@@ -75,4 +75,8 @@ QString helpText(const QCommandLineParser &parser);
 // program with 0; a mistake prints one line and the usage, and ends it with 2.
 void parseOrExit(QCommandLineParser &parser, const QCoreApplication &app);
 
+// A mistake the parser cannot see (a word where the program takes none, a value out of
+// range) ends the program as the parser's own do: one line, the usage, and 2.
+[[noreturn]] void exitWithUsage(const QCommandLineParser &parser, const QString &error);
+
 } // namespace cli

@@ -24,26 +24,47 @@ install(FILES ${packaging}/debian/copyright ${CMAKE_CURRENT_SOURCE_DIR}/THIRD-PA
               ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
         DESTINATION ${docdir})
 
-# Man pages made from the programs' own --help, so that the options are written once.
+# Man pages made from the programs' own --help, so that the options are written once. They
+# speak Portuguese, as the programs do: in a Portuguese locale help2man reads "Uso:" and
+# "Opções:" and writes its headings (NOME, SINOPSE, OPÇÕES...) and the date in Portuguese.
+# Build machines seldom have that locale generated, so it is made here, in the build tree,
+# from Debian's definitions (package locales).
 find_program(HELP2MAN help2man)
-if(HELP2MAN)
-  set(padcom_summary "test keyboards with a two-line display over a serial port")
-  set(padsim_summary "a virtual display keyboard on a pseudo-terminal, for padcom")
-  set(padtest_summary "test a display keyboard unattended, with an exit code")
+find_program(LOCALEDEF localedef)
+set(help2man_portuguese /usr/share/locale/pt_BR/LC_MESSAGES/help2man.mo)
+set(locale_definition /usr/share/i18n/locales/pt_BR)
+if(HELP2MAN AND LOCALEDEF AND EXISTS ${help2man_portuguese} AND EXISTS ${locale_definition})
+  set(locales ${CMAKE_CURRENT_BINARY_DIR}/locale)
+  add_custom_command(OUTPUT ${locales}/pt_BR.UTF-8/LC_CTYPE
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${locales}
+    COMMAND ${LOCALEDEF} -i pt_BR -f UTF-8 ${locales}/pt_BR.UTF-8
+    VERBATIM)
+  set(padcom_summary "testa teclados com display de duas linhas pela porta serial")
+  set(padsim_summary "teclado virtual com display numa pseudo-porta serial, para o padcom")
+  set(padtest_summary "testa teclados com display sem ninguém à frente, com código de saída")
   set(pages "")
   foreach(program padcom padsim padtest)
+    # The NAME line names the program as it is typed. help2man would take the name from
+    # --version, and the window's says PADCOM.
+    file(CONFIGURE OUTPUT ${program}.h2m
+         CONTENT "[NOME]\n${program} \\- ${${program}_summary}\n")
     add_custom_command(OUTPUT ${program}.1.gz
       COMMAND ${CMAKE_COMMAND} -E env PATH=$<TARGET_FILE_DIR:${program}>:$ENV{PATH}
-              ${HELP2MAN} --no-info --locale=C.UTF-8 --section=1 --name=${${program}_summary}
+              LOCPATH=${locales}
+              ${HELP2MAN} --no-info --locale=pt_BR.UTF-8 --section=1
+              --include=${CMAKE_CURRENT_BINARY_DIR}/${program}.h2m
               --include=${packaging}/man.h2m --output=${program}.1 ${program}
       COMMAND gzip -9nf ${program}.1
-      DEPENDS ${program} ${packaging}/man.h2m VERBATIM)
+      DEPENDS ${program} ${packaging}/man.h2m ${CMAKE_CURRENT_BINARY_DIR}/${program}.h2m
+              ${locales}/pt_BR.UTF-8/LC_CTYPE
+      VERBATIM)
     list(APPEND pages ${CMAKE_CURRENT_BINARY_DIR}/${program}.1.gz)
   endforeach()
   add_custom_target(padcom_man ALL DEPENDS ${pages})
   install(FILES ${pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 else()
-  message(STATUS "help2man not found: no man pages (scripts/release.sh installs it)")
+  message(STATUS "help2man, its Portuguese or the pt_BR locale's definition not found: no man "
+                 "pages (scripts/release.sh installs help2man and locales)")
 endif()
 
 set(CPACK_GENERATOR DEB)

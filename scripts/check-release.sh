@@ -13,6 +13,12 @@ same() { # same "what" <expected> <actual>
 }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# item <notices> <opening>: the list item of THIRD-PARTY-NOTICES.txt that opens with
+# "- <opening>", up to the next item or blank line (Windows line ends or not).
+item() {
+  awk -v start="- $2" 'index($0, start) == 1 {on = 1; print; next}
+    on && /^(- |\r?$)/ {exit} on {print}' "$1"
+}
 
 deb=dist/padcom_${version}_amd64.deb
 if [ ! -f "$deb" ]; then
@@ -51,11 +57,50 @@ LIST
       "$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$work/deb/usr/bin/$program" --version 2>&1)"
     env -u DISPLAY "$work/deb/usr/bin/$program" --help 2>&1 | grep -q -- '--version' \
       || fail "$program --help does not list --version"
-    zcat "$work/deb/usr/share/man/man1/$program.1.gz" | grep -q -- '\\-\\-version' \
-      || fail "the $program man page does not list --version"
+    page=$(zcat "$work/deb/usr/share/man/man1/$program.1.gz")
+    grep -q -- '\\-\\-version' <<<"$page" || fail "the $program man page does not list --version"
+    # Portuguese, as the program's --help is, and named as the program is typed.
+    same "the name on the $program man page's NOME line" "$program" \
+      "$(sed -n '/^\.SH NOME$/{n;s/ \\-.*//p;q}' <<<"$page")"
+    for heading in NOME SINOPSE DESCRIÇÃO OPÇÕES '"VEJA TAMBÉM"'; do
+      grep -qx "\.SH $heading" <<<"$page" || fail "the $program man page has no $heading heading"
+    done
+    english=$(grep -E '^\.S[HS] "?(NAME|SYNOPSIS|DESCRIPTION|OPTIONS|ENVIRONMENT|FILES|EXAMPLES|AUTHOR|REPORTING BUGS|COPYRIGHT|SEE ALSO|Usage:?|Options:?)"?$|User Commands' <<<"$page")
+    [ -z "$english" ] || fail "the $program man page has English headings: $(tr '\n' ' ' <<<"$english")"
   done
-  grep -q "Uso: padcom" <(env -u DISPLAY "$work/deb/usr/bin/padcom" --no-such-option 2>&1) \
-    || fail "a wrong option does not print the usage"
+  # One family on the command line, with no display: --help and --version answer with 0,
+  # every mistake with the usage and 2.
+  while read -r -a call; do
+    out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 20 \
+      "$work/deb/usr/bin/${call[1]}" "${call[@]:2}" </dev/null 2>&1)
+    rc=$?
+    [ "$rc" = "${call[0]}" ] \
+      || fail "${call[*]:1} exits with $rc, not ${call[0]}: $(head -n1 <<<"$out")"
+    [ "${call[0]}" != 2 ] || grep -q "^Uso: ${call[1]} " <<<"$out" \
+      || fail "${call[*]:1} does not print the usage"
+  done <<'CALLS'
+0 padcom --help
+0 padcom --version
+2 padcom --no-such-option
+2 padcom a-stray-word
+2 padcom --record
+0 padsim --help
+0 padsim --version
+2 padsim --no-such-option
+0 padtest --help
+0 padtest --version
+2 padtest --no-such-option
+2 padtest
+2 padtest abc
+2 padtest 0
+2 padtest 100
+CALLS
+  # The notices name every program the package ships.
+  notices=$(item "$work/deb/usr/share/doc/padcom/THIRD-PARTY-NOTICES.txt" "Debian package:")
+  for path in "$work"/deb/usr/bin/*; do
+    grep -qwF "${path##*/}" <<<"$notices" \
+      || fail "the notices' Debian package item does not name ${path##*/}"
+  done
 fi
 
 zip=dist/padcom-$version-windows-x64.zip
@@ -84,14 +129,31 @@ LIST
       | sed -n 's/.*DLL Name: //p' | grep -iE 'qt6|libgcc|libstdc|winpthread' || true)
     [ -z "$foreign" ] || fail "$exe.exe needs DLLs the zip does not carry: $foreign"
   done
-  strings -el "$work/zip/$top/padcom.exe" | grep -qx "$version" \
-    || fail "padcom.exe's file properties do not carry version $version"
+  # Every program's file properties, as Explorer shows them: the version as figures and as
+  # text, the file's own name and a description, in the Portuguese block.
+  IFS=. read -r major minor patch <<<"$version"
+  notices=$(item "$work/zip/$top/THIRD-PARTY-NOTICES.txt" "Windows zip:")
+  for exe in "$work/zip/$top"/*.exe; do
+    name=${exe##*/}
+    properties=$(x86_64-w64-mingw32-windres -i "$exe" -O rc 2>&1)
+    for want in "FILEVERSION $major, $minor, $patch, 0" "PRODUCTVERSION $major, $minor, $patch, 0" \
+      'BLOCK "041604B0"' "VALUE \"FileVersion\", \"$version\"" \
+      "VALUE \"ProductVersion\", \"$version\"" "VALUE \"OriginalFilename\", \"$name\""; do
+      grep -qF "$want" <<<"$properties" || fail "$name's file properties lack $want"
+    done
+    grep -qE 'VALUE "FileDescription", "[^"]+"' <<<"$properties" \
+      || fail "$name's file properties have no description"
+    grep -qwF "$name" <<<"$notices" || fail "the notices' Windows zip item does not name $name"
+  done
   grep -q "PADCOM $version" "$work/zip/$top/LEIA-ME.txt" || fail "LEIA-ME.txt does not name $version"
   grep -q $'\r$' "$work/zip/$top/LEIA-ME.txt" || fail "LEIA-ME.txt has no Windows line ends"
   if command -v wine >/dev/null; then
     export WINEPREFIX=${WINEPREFIX:-$PWD/build-win/wineprefix} WINEDEBUG=-all
-    same "padcom.exe --version under Wine" "PADCOM $version" \
-      "$(wine "$work/zip/$top/padcom.exe" --version 2>/dev/null | tr -d '\r')"
+    for program in PADCOM padsim padtest; do
+      exe=${program,,}.exe
+      same "$exe --version under Wine" "$program $version" \
+        "$(wine "$work/zip/$top/$exe" --version 2>/dev/null | tr -d '\r')"
+    done
   fi
 fi
 

@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
-step "Checking packages" scripts/deps.sh help2man dpkg-dev file lintian desktop-file-utils \
+step "Checking packages" scripts/deps.sh help2man locales dpkg-dev file lintian desktop-file-utils \
   zip unzip binutils
 if [ -n "$(git status --porcelain --untracked-files=no 2>/dev/null)" ]; then
   echo "    note: the tree has uncommitted changes; the source archive is made from HEAD" >&2
