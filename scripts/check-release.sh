@@ -87,6 +87,9 @@ LIST
 0 padsim --help
 0 padsim --version
 2 padsim --no-such-option
+2 padsim a-stray-word
+2 padsim --reply-delay x
+2 padsim --port 100
 0 padtest --help
 0 padtest --version
 2 padtest --no-such-option
@@ -94,6 +97,7 @@ LIST
 2 padtest abc
 2 padtest 0
 2 padtest 100
+2 padtest 5 --port 5
 CALLS
   # The notices name every program the package ships.
   notices=$(item "$work/deb/usr/share/doc/padcom/THIRD-PARTY-NOTICES.txt" "Debian package:")

@@ -166,9 +166,10 @@ int main(int argc, char *argv[])
                                                          : new QApplication(argc, argv));
     const SimOptions options = parseOrExit(*app);
     if (!options.headless && !qobject_cast<QApplication *>(app.get())) {
+        // Not a mistake on the command line but the machine's: as padcom, 1.
         err() << "padsim: não há display para a janela (DISPLAY não definido); use --headless"
               << Qt::endl;
-        return 2;
+        return 1;
     }
 
     VirtualKeyboard keyboard;

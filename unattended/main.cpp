@@ -233,8 +233,9 @@ int main(int argc, char *argv[])
             progress.stop();
             board.clear();
             // A keyboard whose report failed after it finished fails in the summary too.
-            cli::print(alone ? reports::summary(results.constFirst())
-                             : reports::stationSummary(results, options.station, !options.each));
+            cli::print(alone && !results.isEmpty()
+                           ? reports::summary(results.constFirst())
+                           : reports::stationSummary(results, options.station, !options.each));
             QCoreApplication::exit(unit::exitCode(results));
         });
     }
@@ -243,8 +244,11 @@ int main(int argc, char *argv[])
         for (const auto &s : stations)
             s->interrupt();
     });
-    for (const auto &s : stations)
-        s->start();
+    // A station's ports begin a fraction of the rate apart: on a PC with fewer cores than
+    // ports, ticks due on one instant would wait for each other.
+    for (std::size_t i = 0; i < stations.size(); ++i)
+        stations[i]->start(std::chrono::milliseconds(
+            options.each ? 0 : qint64(i) * options.rateMs / qint64(stations.size())));
     progress.start();
     return QCoreApplication::exec();
 }

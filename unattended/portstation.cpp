@@ -24,8 +24,15 @@ PortStation::PortStation(TestOptions options, QObject *parent)
     connect(&m_probe, &Session::portLost, this, [this] { keyboardPresent(false); });
 }
 
-void PortStation::start()
+void PortStation::start(std::chrono::milliseconds after)
 {
+    QTimer::singleShot(after, this, &PortStation::begin);
+}
+
+void PortStation::begin()
+{
+    if (m_phase == Phase::Done)
+        return; // interrupted before it began
     if (!m_options.record.isEmpty() && !m_session.startRecording(m_options.record)) {
         m_recordError = tr("não foi possível gravar a sessão em %1: %2")
                             .arg(m_options.record, m_session.record().errorString());

@@ -28,7 +28,9 @@ public:
     // Something the run needs could not be written: no keyboard is tested, and the one
     // reported says why.
     void refuse(const QStringList &reasons) { m_refused = reasons; }
-    void start();
+    // Starts `after` from now: ports that tick at the same rate start apart, so that their
+    // ticks do not all fall due on the same instant and queue for the cores.
+    void start(std::chrono::milliseconds after = std::chrono::milliseconds{0});
     // Ctrl+C: the keyboard under test is stopped (a second time, at once) and the station
     // ends.
     void interrupt();
@@ -48,6 +50,7 @@ signals:
     void finished();
 
 private:
+    void begin();
     void startUnit();
     void onUnitFinished();
     void probe();
