@@ -102,7 +102,7 @@ private:
     qsizetype m_lines = 0;
 };
 
-QString portLine(const PortStation &s, bool named)
+QString portLine(const PortStation &s, bool named, bool each)
 {
     const QString name = named ? tr("porta %1: ").arg(s.port()) : QString();
     const int done = int(s.results().size());
@@ -112,7 +112,7 @@ QString portLine(const PortStation &s, bool named)
                + (s.portProblem().isEmpty() ? QString() : QStringLiteral("; ") + s.portProblem());
     case PortStation::Phase::Testing:
         if (const KeyboardTest *test = s.current())
-            return name + (named ? tr("teclado %1: ").arg(done + 1) : QString())
+            return name + (each ? tr("teclado %1: ").arg(done + 1) : QString())
                    + reports::progressLine(*test);
         return name + tr("começando");
     case PortStation::Phase::Removing:
@@ -206,7 +206,7 @@ int main(int argc, char *argv[])
     const auto boardLines = [&] {
         QStringList lines;
         for (const auto &s : stations)
-            lines << portLine(*s, !alone);
+            lines << portLine(*s, !alone, options.each);
         return lines;
     };
     QTimer progress;
