@@ -37,6 +37,9 @@ public:
     virtual bool write(const QByteArray &bytes) = 0;
     virtual QByteArray read(qint64 maxBytes) = 0;
     virtual qint64 bytesAvailable() const = 0;
+    // Takes now what the system already holds for reading (bytes that waited for the port to
+    // be opened), as a read would when its notice came round; raises readyRead if any.
+    virtual void takeWaiting() {}
 
     // Bytes the system still holds for the line, where it can tell.
     virtual qint64 bytesForLine() const = 0;

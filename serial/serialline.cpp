@@ -101,11 +101,14 @@ bool SerialLine::setPortOpen(bool open)
         shutDown(PortState::Closed);
         return fail(reason);
     }
-    // Bytes that waited for the port came before anything this opening sends.
-    if (m_device->bytesAvailable() > 0) {
-        m_unreadSince = openedAt;
+    // Bytes that waited for the port came before anything this opening sends: they are read
+    // now, stamped with the open, before the caller can send.
+    m_unreadSince = openedAt;
+    m_device->takeWaiting();
+    if (m_device->bytesAvailable() > 0)
         readArrived();
-    }
+    else
+        m_unreadSince.reset();
     return true;
 }
 

@@ -209,6 +209,12 @@ qint64 SystemPort::bytesForLine() const
     return held;
 }
 
+void SystemPort::takeWaiting()
+{
+    if (bytesWaitingIn(m_port) > 0)
+        m_port.waitForReadyRead(0);
+}
+
 qint64 bytesWaitingIn(const QSerialPort &port)
 {
     if (!port.isOpen())

@@ -24,6 +24,7 @@ public:
     bool write(const QByteArray &bytes) override;
     QByteArray read(qint64 maxBytes) override { return m_port.read(maxBytes); }
     qint64 bytesAvailable() const override { return m_port.bytesAvailable(); }
+    void takeWaiting() override;
     qint64 bytesForLine() const override;
     void discardOutput() override;
     QString errorString() const override { return m_error; }
