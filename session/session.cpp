@@ -105,6 +105,10 @@ void Session::stopRecording()
 
 void Session::onEvents(const MSComm::Events &batch)
 {
+    // What a port that failed to open handed over on its way back to closed belongs to no
+    // opening: nobody sent anything, nobody is shown anything.
+    if (!m_open && !m_closing)
+        return;
     for (const Event &e : batch)
         handle(e);
     armDeadline();
