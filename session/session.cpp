@@ -105,12 +105,13 @@ void Session::stopRecording()
 
 void Session::onEvents(const MSComm::Events &batch)
 {
-    // What a port that failed to open handed over on its way back to closed belongs to no
-    // opening: nobody sent anything, nobody is shown anything.
-    if (!m_open && !m_closing)
-        return;
-    for (const Event &e : batch)
+    for (const Event &e : batch) {
+        // Bytes that a port which failed to open read on its way back to closed belong to no
+        // opening: nobody sent anything, nobody is shown them.
+        if (e.kind == Event::Kind::Received && !m_open && !m_closing)
+            continue;
         handle(e);
+    }
     armDeadline();
     releaseHeldLoop();
 }
