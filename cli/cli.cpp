@@ -1,5 +1,7 @@
 #include "cli.h"
 
+#include "text/number.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -20,6 +22,24 @@
 #endif
 
 namespace cli {
+
+QCommandLineOption numberOption(const char *name, const char *value, const QString &help)
+{
+    return {QString::fromLatin1(name), help, QString::fromLatin1(value)};
+}
+
+std::optional<int> readNumber(const QCommandLineParser &parser, const char *name, int least,
+                              int most, QString *error)
+{
+    const QString option = QString::fromLatin1(name);
+    const auto v = numbers::parse(parser.value(option), most);
+    if (v && *v >= least)
+        return v;
+    *error
+        = QCoreApplication::translate("cli", "--%1 pede um número inteiro de %2 a %3, não \"%4\"")
+              .arg(option, QString::number(least), QString::number(most), parser.value(option));
+    return std::nullopt;
+}
 
 QString version()
 {

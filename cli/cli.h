@@ -1,12 +1,18 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QHash>
 #include <QList>
 #include <QString>
 #include <QTranslator>
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
 #include <functional>
+#include <optional>
+#include <span>
 
 class QCommandLineParser;
 class QCoreApplication;
@@ -78,5 +84,54 @@ void parseOrExit(QCommandLineParser &parser, const QCoreApplication &app);
 // A mistake the parser cannot see (a word where the program takes none, a value out of
 // range) ends the program as the parser's own do: one line, the usage, and 2.
 [[noreturn]] void exitWithUsage(const QCommandLineParser &parser, const QString &error);
+
+// A whole number an option takes: its name, its value's name, its help (Portuguese), its
+// range, and the field of the program's options it goes to.
+template<typename Options> struct NumberOption
+{
+    const char *name;
+    const char *value;
+    const char *help;
+    int least;
+    int most;
+    int Options::*field;
+};
+
+// One option that takes a whole number, as every program reads it.
+QCommandLineOption numberOption(const char *name, const char *value, const QString &help);
+// The option's number, or why not ("--rate pede um número inteiro de 1 a 65535, não \"x\"").
+std::optional<int> readNumber(const QCommandLineParser &parser, const char *name, int least,
+                              int most, QString *error);
+
+// Adds the table's options. A help text that does not end its sentence is told the default
+// `defaults` has ("(padrão: 100).").
+template<typename Options>
+void addNumbers(QCommandLineParser &parser, std::span<const NumberOption<Options>> table,
+                const Options &defaults, const char *context)
+{
+    for (const NumberOption<Options> &n : table) {
+        QString help = QCoreApplication::translate(context, n.help);
+        if (!help.endsWith(u'.'))
+            help += QCoreApplication::translate("cli", " (padrão: %1).").arg(defaults.*n.field);
+        parser.addOption(numberOption(n.name, n.value, help));
+    }
+}
+
+// Reads every option of the table that is set into `into`; the first that is no number in
+// its range is told in `error`.
+template<typename Options>
+bool readNumbers(const QCommandLineParser &parser, std::span<const NumberOption<Options>> table,
+                 Options &into, QString *error)
+{
+    for (const NumberOption<Options> &n : table) {
+        if (!parser.isSet(QString::fromLatin1(n.name)))
+            continue;
+        const auto v = readNumber(parser, n.name, n.least, n.most, error);
+        if (!v)
+            return false;
+        into.*n.field = *v;
+    }
+    return true;
+}
 
 } // namespace cli

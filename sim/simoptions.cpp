@@ -1,8 +1,8 @@
 #include "simoptions.h"
 
+#include "cli/cli.h"
 #include "serial/linesettings.h"
 #include "serial/portmap.h"
-#include "text/number.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -18,17 +18,7 @@ QString tr(const char *text)
 
 constexpr int kMaxCount = 65535;
 
-struct Number
-{
-    const char *name;
-    const char *value;
-    const char *help;
-    int least;
-    int most;
-    int SimOptions::*field;
-};
-
-const Number kNumbers[] = {
+const cli::NumberOption<SimOptions> kNumbers[] = {
     {"port", "N", "Publica como porta N (padrão: a primeira livre).", 1, ports::kMaxPortNumber,
      &SimOptions::number},
     {"reply-delay", "MS", "Responde cada quadro MS milissegundos depois de recebê-lo (padrão: 0).",
@@ -71,9 +61,8 @@ const QString kNoPacing = QStringLiteral("no-pacing");
 
 void addSimOptions(QCommandLineParser &parser)
 {
-    const Number &port = kNumbers[0];
-    parser.addOption(
-        {QString::fromLatin1(port.name), tr(port.help), QString::fromLatin1(port.value)});
+    const std::span<const cli::NumberOption<SimOptions>> numbers(kNumbers);
+    cli::addNumbers(parser, numbers.first(1), SimOptions(), "padsim");
     parser.addOption(
         {kDevice, tr("Usa esta porta serial real (cabo null-modem) em vez de uma pseudo-porta."),
          QStringLiteral("caminho")});
@@ -84,8 +73,7 @@ void addSimOptions(QCommandLineParser &parser)
     parser.addOption({kNoPacing, tr("Lê sem o limite de %1 bytes/s de uma linha a %2 baud.")
                                      .arg(line.bytesPerSecond())
                                      .arg(line.baudRate)});
-    for (const Number &n : std::span(kNumbers).subspan(1))
-        parser.addOption({QString::fromLatin1(n.name), tr(n.help), QString::fromLatin1(n.value)});
+    cli::addNumbers(parser, numbers.subspan(1), SimOptions(), "padsim");
     for (const Flag &f : kFlags)
         parser.addOption({QString::fromLatin1(f.name), tr(f.help)});
 }
@@ -96,17 +84,8 @@ ParsedSimOptions readSimOptions(const QCommandLineParser &parser)
     if (const QStringList extra = parser.positionalArguments(); !extra.isEmpty())
         return {std::nullopt, tr("argumento inesperado: \"%1\" (a porta se escolhe com --port N)")
                                   .arg(extra.constFirst())};
-    for (const Number &n : kNumbers) {
-        const QString name = QString::fromLatin1(n.name);
-        if (!parser.isSet(name))
-            continue;
-        const auto v = numbers::parse(parser.value(name), n.most);
-        if (!v || *v < n.least)
-            return {std::nullopt, tr("--%1 pede um número inteiro de %2 a %3, não \"%4\"")
-                                      .arg(name, QString::number(n.least), QString::number(n.most),
-                                           parser.value(name))};
-        o.*n.field = *v;
-    }
+    if (QString error; !cli::readNumbers<SimOptions>(parser, kNumbers, o, &error))
+        return {std::nullopt, error};
     for (const Flag &f : kFlags)
         o.*f.field = parser.isSet(QString::fromLatin1(f.name));
     o.device = parser.value(kDevice);

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "cli/cli.h"
+
 #include "protocol/sendloop.h"
 #include "serial/portmap.h"
 #include "text/number.h"
@@ -15,17 +17,7 @@ QString tr(const char *text)
     return QCoreApplication::translate("padtest", text);
 }
 
-struct Number
-{
-    const char *name;
-    const char *value;
-    const char *help;
-    int least;
-    int most;
-    int TestOptions::*field;
-};
-
-const Number kNumbers[] = {
+const cli::NumberOption<TestOptions> kNumbers[] = {
     {"frames", "K", "Envia K quadros de texto", 1, 1'000'000'000, &TestOptions::frames},
     {"seconds", "S", "Envia durante S segundos, em vez de K quadros.", 1, 1'000'000,
      &TestOptions::seconds},
@@ -60,14 +52,8 @@ void addTestOptions(QCommandLineParser &parser)
     parser.addOption({QStringLiteral("text"),
                       tr("O texto do display (padrão: o texto inicial da janela)."),
                       QStringLiteral("texto")});
-    const TestOptions defaults;
-    for (const Number &n : kNumbers) {
-        // Whatever is not told has a value of its own, and the help says which.
-        QString help = tr(n.help);
-        if (!help.endsWith(u'.'))
-            help += tr(" (padrão: %1).").arg(defaults.*n.field);
-        parser.addOption({QString::fromLatin1(n.name), help, QString::fromLatin1(n.value)});
-    }
+    // Whatever is not told has a value of its own, and the help says which.
+    cli::addNumbers<TestOptions>(parser, kNumbers, TestOptions(), "padtest");
     parser.addOption({QStringLiteral("json"),
                       tr("Grava os números e o veredito de cada teclado e o total em JSON."),
                       QStringLiteral("arquivo")});
@@ -103,17 +89,8 @@ ParsedOptions readTestOptions(const QCommandLineParser &parser)
     o.station = parser.value(QStringLiteral("station"));
     o.text = parser.isSet(QStringLiteral("text")) ? parser.value(QStringLiteral("text"))
                                                   : sendloop::kInitialText;
-    for (const Number &n : kNumbers) {
-        const QString name = QString::fromLatin1(n.name);
-        if (!parser.isSet(name))
-            continue;
-        const auto v = numbers::parse(parser.value(name), n.most);
-        if (!v || *v < n.least)
-            return {std::nullopt, tr("--%1 pede um número inteiro de %2 a %3, não \"%4\"")
-                                      .arg(name, QString::number(n.least), QString::number(n.most),
-                                           parser.value(name))};
-        o.*n.field = *v;
-    }
+    if (QString error; !cli::readNumbers<TestOptions>(parser, kNumbers, o, &error))
+        return {std::nullopt, error};
     if (parser.isSet(QStringLiteral("frames")) && parser.isSet(QStringLiteral("seconds")))
         return {std::nullopt, tr("--frames ou --seconds, não os dois")};
     if (o.seconds > 0)
