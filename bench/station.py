@@ -6,7 +6,10 @@ a ratio measured side by side: 8 virtual keyboards against one, the same frames 
 a mixed station's verdicts against each keyboard tested alone; a day of five keyboards on one
 port with --each. Called by scripts/bench.sh after run.py, or alone:
     python3 bench/station.py"""
-import json, os, resource, statistics, subprocess, sys, tempfile, time
+import json, os, statistics, subprocess, sys, tempfile, time
+
+sys.path.insert(0, os.path.dirname(__file__))
+from run import pct, say, spread  # the figures written as the rest of RESULTS.md writes them
 
 BUILD = "build"
 PADSIM = f"{BUILD}/padsim"
@@ -17,20 +20,6 @@ RATE = 100
 PORTS = list(range(11, 19))
 BEGIN = "<!-- station: begin -->"
 END = "<!-- station: end -->"
-
-def say(msg):
-    print(msg, flush=True)
-
-def pct(values, q):
-    values = sorted(values)
-    return values[max(0, int(-(-q * len(values) // 1)) - 1)]
-
-def spread(values, fmt="{:.2f}"):
-    values = sorted(values)
-    med = statistics.median(values)
-    if len(values) == 1:
-        return fmt.format(med)
-    return f"{fmt.format(med)} ({fmt.format(values[0])}–{fmt.format(values[-1])})"
 
 class Keyboards:
     """padsims on the given ports, each with its faults; gone when the block ends."""
