@@ -24,63 +24,51 @@ QString latencyOr(const std::optional<std::chrono::microseconds> &l)
     return l ? millisecondsText(*l) : QStringLiteral("-");
 }
 
-QString verdictWord(Verdict verdict)
+// How a verdict and a check's status are said to a person and written for a script.
+struct Name
+{
+    const char *word; // Portuguese
+    const char *key;
+};
+
+Name nameOf(Verdict verdict)
 {
     switch (verdict) {
     case Verdict::Pass:
-        return tr("APROVADO");
+        return {QT_TRANSLATE_NOOP("padtest", "APROVADO"), "pass"};
     case Verdict::Fail:
-        return tr("REPROVADO");
+        return {QT_TRANSLATE_NOOP("padtest", "REPROVADO"), "fail"};
     case Verdict::PortFailed:
-        return tr("PORTA");
+        return {QT_TRANSLATE_NOOP("padtest", "PORTA"), "port"};
     case Verdict::Running:
         break;
     }
-    return tr("EM CURSO");
+    return {QT_TRANSLATE_NOOP("padtest", "EM CURSO"), "fail"};
 }
 
-QString verdictKey(Verdict verdict)
+Name nameOf(Status status)
 {
-    switch (verdict) {
-    case Verdict::Pass:
-        return QStringLiteral("pass");
-    case Verdict::PortFailed:
-        return QStringLiteral("port");
-    case Verdict::Fail:
-    case Verdict::Running:
+    switch (status) {
+    case Status::Passed:
+        return {QT_TRANSLATE_NOOP("padtest", "ok"), "passed"};
+    case Status::Failed:
+        return {QT_TRANSLATE_NOOP("padtest", "falhou"), "failed"};
+    case Status::Skipped:
+        return {QT_TRANSLATE_NOOP("padtest", "não feita"), "skipped"};
+    case Status::Error:
         break;
     }
-    return QStringLiteral("fail");
+    return {QT_TRANSLATE_NOOP("padtest", "erro"), "error"};
 }
 
-QString statusWord(Status status)
+template<typename T> QString wordOf(T value)
 {
-    switch (status) {
-    case Status::Passed:
-        return tr("ok");
-    case Status::Failed:
-        return tr("falhou");
-    case Status::Skipped:
-        return tr("não feita");
-    case Status::Error:
-        return tr("erro");
-    }
-    return {};
+    return tr(nameOf(value).word);
 }
 
-QString statusKey(Status status)
+template<typename T> QString keyOf(T value)
 {
-    switch (status) {
-    case Status::Passed:
-        return QStringLiteral("passed");
-    case Status::Failed:
-        return QStringLiteral("failed");
-    case Status::Skipped:
-        return QStringLiteral("skipped");
-    case Status::Error:
-        return QStringLiteral("error");
-    }
-    return {};
+    return QString::fromLatin1(nameOf(value).key);
 }
 
 // Why a keyboard failed, as the failures are counted by: the check that failed first.
@@ -145,7 +133,7 @@ QString summary(const unit::Result &r)
     const auto row = [](const QString &name, const QString &value) {
         return QStringLiteral("  %1 %2\n").arg(name, -36).arg(value);
     };
-    QString out = verdictWord(r.verdict);
+    QString out = wordOf(r.verdict);
     if (!r.reason.isEmpty())
         out += QStringLiteral(": ") + r.reason;
     out += u'\n';
@@ -165,7 +153,7 @@ QString summary(const unit::Result &r)
                         latencyOr(f.latency().quantile(0.99)), latencyOr(f.latency().max())));
     out += tr("  verificações\n");
     for (const unit::Check &c : r.checks) {
-        out += QStringLiteral("    [%1] %2").arg(statusWord(c.status), c.name);
+        out += QStringLiteral("    [%1] %2").arg(wordOf(c.status), c.name);
         if (c.status != Status::Passed && !c.message.isEmpty())
             out += QStringLiteral(": ") + c.message;
         out += u'\n';
@@ -175,12 +163,12 @@ QString summary(const unit::Result &r)
 
 QString verdictWord(const unit::Result &r)
 {
-    return verdictWord(r.verdict);
+    return wordOf(r.verdict);
 }
 
 QString verdictLine(const unit::Result &r)
 {
-    QString line = QStringLiteral("%1: %2").arg(who(r), verdictWord(r.verdict));
+    QString line = QStringLiteral("%1: %2").arg(who(r), wordOf(r.verdict));
     if (!r.reason.isEmpty())
         line += QStringLiteral(": ") + r.reason;
     return line;
@@ -230,7 +218,7 @@ QByteArray json(const QList<unit::Result> &results, const QString &station)
             u[QStringLiteral("unit")] = r.number;
         u[QStringLiteral("started")] = r.started.toString(Qt::ISODateWithMs);
         u[QStringLiteral("seconds")] = r.seconds;
-        u[QStringLiteral("verdict")] = verdictKey(r.verdict);
+        u[QStringLiteral("verdict")] = keyOf(r.verdict);
         u[QStringLiteral("reason")] = r.reason;
         u[QStringLiteral("exit_code")] = unit::exitCode(r.verdict);
         u[QStringLiteral("text_frames")] = r.textFrames;
@@ -238,7 +226,7 @@ QByteArray json(const QList<unit::Result> &results, const QString &station)
         QJsonArray checks;
         for (const unit::Check &c : r.checks) {
             checks.append(QJsonObject{{QStringLiteral("name"), c.name},
-                                      {QStringLiteral("status"), statusKey(c.status)},
+                                      {QStringLiteral("status"), keyOf(c.status)},
                                       {QStringLiteral("message"), c.message}});
         }
         u[QStringLiteral("checks")] = checks;
