@@ -6,7 +6,7 @@
 //   bench_monitor [flood seconds, default 10]
 
 #include "app/frmpadcom.h"
-#include "app/widgets/textbox.h"
+#include "app/widgets/logview.h"
 #include "monitor/receive.h"
 #include "protocol/protocol.h"
 #include "pty/portpublisher.h"
@@ -50,7 +50,7 @@ QByteArray block(int seed)
 }
 
 // The boxes assigned once per byte, as the classic handler did; for comparison only.
-void perByte(TextBox &ascii, TextBox &hex, QLineEdit &nack, QLineEdit &erro, const QByteArray &rx)
+void perByte(LogView &ascii, LogView &hex, QLineEdit &nack, QLineEdit &erro, const QByteArray &rx)
 {
     if (monitor::logsMustEmpty(hex.text().size())) {
         hex.setText(QString());
@@ -84,8 +84,8 @@ int main(int argc, char *argv[])
     form.show();
     form.CMDInicializar_Click();
     auto *comm = form.findChild<MSComm *>(QStringLiteral("MSComm1"));
-    auto *ascii = form.findChild<TextBox *>(QStringLiteral("Text2"));
-    auto *hex = form.findChild<TextBox *>(QStringLiteral("Text3"));
+    auto *ascii = form.findChild<LogView *>(QStringLiteral("Text2"));
+    auto *hex = form.findChild<LogView *>(QStringLiteral("Text3"));
     auto *nack = form.findChild<QLineEdit *>(QStringLiteral("Text6"));
     auto *erro = form.findChild<QLineEdit *>(QStringLiteral("Text7"));
     if (!comm || !comm->PortOpen()) {
