@@ -92,7 +92,7 @@ void frmPADCOM::createControls()
         return place(new CountBox(QStringLiteral("0"), m_work), name, geometry);
     };
     auto box = [this](const char *name, QRect geometry) {
-        auto *b = place(new TextBox(TextBox::Mode::Lines, m_work), name, geometry);
+        auto *b = place(new TextBox(m_work), name, geometry);
         b->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         b->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         return b;
