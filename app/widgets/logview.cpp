@@ -225,19 +225,21 @@ void LogView::append(QStringView more)
         m_cursor = m_text.size();
     if (m_anchor == at)
         m_anchor = m_text.size();
-    changedFrom(at);
+    changedFrom(at, true);
     if (QAccessible::isActive()) {
         QAccessibleTextInsertEvent e(this, int(at), boxtext::render(more, boxtext::Layout::Log));
         QAccessible::updateAccessibility(&e);
     }
 }
 
-void LogView::changedFrom(qsizetype from)
+void LogView::changedFrom(qsizetype from, bool grown)
 {
     m_dirtyFrom = m_dirtyFrom < 0 ? from : std::min(m_dirtyFrom, from);
     // Lines drawn from text that has changed are drawn anew; one that ends where the text
     // grew stays, and grows with it.
-    for (auto it = m_drawn.begin(); it != m_drawn.end();) {
+    if (from == 0)
+        m_drawn.clear();
+    for (auto it = m_drawn.begin(); !grown && it != m_drawn.end();) {
         if (it->second.end > from)
             it = m_drawn.erase(it);
         else

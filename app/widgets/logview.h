@@ -110,8 +110,9 @@ private:
         QList<NamedCell> names;
     };
 
-    // The text changed from `from` on; what is on screen catches up at the next refresh.
-    void changedFrom(qsizetype from);
+    // The text changed from `from` on, or only `grown` there; what is on screen catches up
+    // at the next refresh.
+    void changedFrom(qsizetype from, bool grown = false);
     void askRefresh();
     void showChanges();
     void wrap(bool keepTopLine);
