@@ -6,6 +6,7 @@
 //   bench_monitor [flood seconds, default 10]
 
 #include "app/frmpadcom.h"
+#include "app/widgets/countbox.h"
 #include "app/widgets/logview.h"
 #include "monitor/receive.h"
 #include "protocol/protocol.h"
@@ -86,8 +87,8 @@ int main(int argc, char *argv[])
     auto *comm = form.findChild<MSComm *>(QStringLiteral("MSComm1"));
     auto *ascii = form.findChild<LogView *>(QStringLiteral("Text2"));
     auto *hex = form.findChild<LogView *>(QStringLiteral("Text3"));
-    auto *nack = form.findChild<QLineEdit *>(QStringLiteral("Text6"));
-    auto *erro = form.findChild<QLineEdit *>(QStringLiteral("Text7"));
+    auto *nack = form.findChild<CountBox *>(QStringLiteral("Text6"));
+    auto *erro = form.findChild<CountBox *>(QStringLiteral("Text7"));
     if (!comm || !comm->PortOpen()) {
         out << "could not open the pseudo-terminal\n";
         return 1;
@@ -191,7 +192,7 @@ int main(int argc, char *argv[])
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     heartbeat.stop();
     const double memoryAfter = residentMiB();
-    const bool countsMatch = erro->text() == QString::number(sent);
+    const bool countsMatch = erro->count() == QString::number(sent);
     // Order: the ASCII log ends with the stream's last bytes, as sent. The feeder's last
     // write may have been partial, so the stream ends anywhere in the pattern.
     const QByteArray shown = win1252::encode(ascii->text().right(64));
@@ -206,7 +207,7 @@ int main(int argc, char *argv[])
                .arg(sent)
                .arg(handled)
                .arg(handled / 1e6 / (clock.elapsed() / 1000.0), 0, 'f', 2)
-               .arg(erro->text())
+               .arg(erro->count())
                .arg(countsMatch && ordered ? QStringLiteral("none lost, in order")
                                            : QStringLiteral("MISMATCH"));
     out << QStringLiteral("  longest event-loop stall: %1 ms\n").arg(longestStall, 0, 'f', 1);
