@@ -272,6 +272,8 @@ void TestLogView::mouseSelects()
     QCOMPARE(view->selectedText(), QStringLiteral("DEF GHI"));
     QTest::mouseDClick(area, Qt::LeftButton, {}, leftOf(1));
     QCOMPARE(view->selectedText(), QStringLiteral("ABC"));
+    QTest::mouseClick(area, Qt::LeftButton, {}, leftOf(1)); // a third time: the line
+    QCOMPARE(view->selectedText(), QStringLiteral("ABC DEF GHI"));
     QTest::mouseClick(area, Qt::LeftButton, {}, QPoint(area->width() - 2, leftOf(0).y()));
     QCOMPARE(view->cursorPosition(), 11); // past the line's end
     QVERIFY(!view->hasSelection());

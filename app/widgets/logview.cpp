@@ -1032,6 +1032,15 @@ void LogView::mousePressEvent(QMouseEvent *event)
     }
     if (event->button() != Qt::LeftButton)
         return;
+    if (m_sinceDoubleClick.isValid()
+        && m_sinceDoubleClick.elapsed() < QGuiApplication::styleHints()->mouseDoubleClickInterval()
+        && (at - m_doubleClickAt).manhattanLength() < QApplication::startDragDistance()) {
+        m_sinceDoubleClick.invalidate();
+        const int line = lineOf(indexAt(at));
+        setSelection(m_starts[line], lineEnd(line));
+        publishSelection();
+        return;
+    }
     const qsizetype index = indexAt(at);
     const qsizetype from = std::min(m_cursor, m_anchor);
     const qsizetype to = std::max(m_cursor, m_anchor);
@@ -1111,6 +1120,9 @@ void LogView::mouseDoubleClickEvent(QMouseEvent *event)
         to = nextPosition(to);
     setSelection(from, to);
     publishSelection();
+    m_selecting = false;
+    m_sinceDoubleClick.start();
+    m_doubleClickAt = event->position().toPoint();
 }
 
 void LogView::timerEvent(QTimerEvent *event)

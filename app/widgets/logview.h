@@ -2,6 +2,7 @@
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QGlyphRun>
 #include <QHash>
@@ -166,6 +167,8 @@ private:
     bool m_selecting = false;
     QPoint m_dragStart;
     bool m_mayDrag = false;
+    QElapsedTimer m_sinceDoubleClick; // a third click soon after selects the screen line
+    QPoint m_doubleClickAt;
 
     // What every picture and advance depends on beside the text.
     struct Look
