@@ -18,9 +18,8 @@ CountBox::CountBox(const QString &text, QWidget *parent)
 
 void CountBox::setCount(const QString &count)
 {
-    if (!m_pending)
-        FramePacer::instance().ask(this, [this] { showCount(); });
     m_pending = count;
+    FramePacer::instance().ask(this, [this] { showCount(); });
 }
 
 void CountBox::showCount()

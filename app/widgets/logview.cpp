@@ -250,9 +250,6 @@ void LogView::changedFrom(qsizetype from, bool grown)
 
 void LogView::askRefresh()
 {
-    if (m_refreshAsked)
-        return;
-    m_refreshAsked = true;
     FramePacer::instance().ask(this, [this] { showChanges(); });
 }
 
@@ -263,7 +260,6 @@ void LogView::flushView()
 
 void LogView::showChanges()
 {
-    m_refreshAsked = false;
     QScrollBar *bar = verticalScrollBar();
     // A user who scrolled up to read older bytes keeps the view still; one at the bottom
     // follows the new bytes.

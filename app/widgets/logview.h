@@ -152,7 +152,6 @@ private:
     // The lines the next refresh repaints: wrapped anew, or gone.
     int m_repaintFrom = -1;
     int m_repaintTo = -1;
-    bool m_refreshAsked = false;
     qreal m_wrappedAt = -1;
     std::map<int, DrawnLine> m_drawn;
 
