@@ -1,15 +1,19 @@
 #include "app/frmpadcom.h"
 #include "app/widgets/countbox.h"
+#include "app/widgets/framepacer.h"
 #include "app/widgets/logview.h"
 #include "testkit/windowrig.h"
 #include "text/win1252.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QThread>
 
 #include <memory>
+#include <thread>
+#include <unistd.h>
 
 class TestFrmPadcomReceive : public QObject
 {
@@ -23,6 +27,7 @@ private slots:
     void logsEmptiedAtLimit();
     void transmitFullEventChangesNothing();
     void largeBurstArrivesWhole();
+    void streamPaintedTogetherOncePerRefresh();
 
 private:
     std::unique_ptr<WindowRig> m_rig;
@@ -133,6 +138,54 @@ void TestFrmPadcomReceive::largeBurstArrivesWhole()
     // Whatever the block boundaries, the ASCII log ends with the burst's last bytes in order.
     const QString tail = m_ascii->text().right(20);
     QVERIFY(burst.endsWith(win1252::encode(tail).replace(' ', QByteArray()).right(10)));
+}
+
+// When each of some widgets was painted, on one clock.
+class PaintTimes : public QObject
+{
+public:
+    QElapsedTimer clock;
+    QHash<QObject *, QList<qint64>> at;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            at[watched] << clock.elapsed();
+        return false;
+    }
+};
+
+void TestFrmPadcomReceive::streamPaintedTogetherOncePerRefresh()
+{
+    // A keyboard that streams, a byte a millisecond: the logs and "Erro" each take every
+    // block, and are painted together, once a refresh.
+    PaintTimes paints;
+    QWidget *boxes[] = {m_ascii->viewport(), m_hex->viewport(), m_erro};
+    for (QWidget *box : boxes)
+        box->installEventFilter(&paints);
+    QTest::qWait(200);
+    paints.at.clear();
+    paints.clock.start();
+    const int fd = m_rig->peer().masterFd();
+    std::thread keyboard([fd] {
+        for (int i = 0; i < 300; ++i) {
+            [[maybe_unused]] const auto n = ::write(fd, "k", 1);
+            ::usleep(1000);
+        }
+    });
+    keyboard.join();
+    QTRY_COMPARE(m_erro->count(), QStringLiteral("300"));
+    QTest::qWait(int(2 * FramePacer::instance().longest().count()));
+    const qint64 refreshes = paints.clock.elapsed() / FramePacer::instance().period().count() + 1;
+    const QList<qint64> erro = paints.at.value(m_erro);
+    QVERIFY(!erro.isEmpty());
+    QVERIFY2(erro.size() <= refreshes, qPrintable(QString::number(erro.size())));
+    for (QWidget *log : {boxes[0], boxes[1]}) {
+        const QList<qint64> times = paints.at.value(log);
+        QCOMPARE(times.size(), erro.size());
+        for (qsizetype i = 0; i < times.size(); ++i)
+            QVERIFY2(std::abs(times[i] - erro[i]) <= 1, qPrintable(QString::number(i)));
+    }
+    QCOMPARE(m_erro->text(), QStringLiteral("300"));
 }
 
 QTEST_MAIN(TestFrmPadcomReceive)
