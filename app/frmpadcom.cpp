@@ -9,6 +9,8 @@
 #include "text/number.h"
 #include "text/win1252.h"
 #include "widgets/clicklabel.h"
+#include "widgets/countbox.h"
+#include "widgets/logview.h"
 #include "widgets/textbox.h"
 #include "widgets/wrapbutton.h"
 
@@ -86,29 +88,37 @@ void frmPADCOM::createControls()
     auto line = [this](const char *name, const QString &text, QRect geometry) {
         return place(new QLineEdit(text, m_work), name, geometry);
     };
-    auto box = [this](const char *name, TextBox::Mode mode, QRect geometry) {
-        auto *b = place(new TextBox(mode, m_work), name, geometry);
-        b->setVerticalScrollBarPolicy(mode == TextBox::Mode::Log ? Qt::ScrollBarAlwaysOn
-                                                                 : Qt::ScrollBarAlwaysOff);
+    auto count = [this](const char *name, QRect geometry) {
+        return place(new CountBox(QStringLiteral("0"), m_work), name, geometry);
+    };
+    auto box = [this](const char *name, QRect geometry) {
+        auto *b = place(new TextBox(m_work), name, geometry);
+        b->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        b->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        return b;
+    };
+    auto log = [this](const char *name, QRect geometry) {
+        auto *b = place(new LogView(m_work), name, geometry);
+        b->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         b->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         return b;
     };
 
     eco = place(new QCheckBox(tr("Eco"), m_work), "eco", twips(2700, 4980, 1155, 255));
-    Text6 = line("Text6", QStringLiteral("0"), twips(6720, 3300, 735, 315));
-    Text7 = line("Text7", QStringLiteral("0"), twips(6720, 3690, 735, 315));
+    Text6 = count("Text6", twips(6720, 3300, 735, 315));
+    Text7 = count("Text7", twips(6720, 3690, 735, 315));
     Command2 = button("Command2", tr("Sair"), twips(6090, 4680, 1455, 855));
     Command8 = button("Command8", tr("Reiniciar a Porta Serial"), twips(6090, 4050, 1455, 555));
     Check1
         = place(new QCheckBox(tr("Enviar Errado"), m_work), "Check1", twips(150, 4470, 1275, 225));
     Text4 = line("Text4", QStringLiteral("100"), twips(4710, 4440, 975, 315));
     Command7 = button("Command7", tr("Loop de envio p/ o Display"), twips(4170, 4860, 1485, 645));
-    Text3 = box("Text3", TextBox::Mode::Log, twips(3120, 480, 2835, 3375));
-    Text2 = box("Text2", TextBox::Mode::Log, twips(120, 480, 2895, 3375));
+    Text3 = log("Text3", twips(3120, 480, 2835, 3375));
+    Text2 = log("Text2", twips(120, 480, 2895, 3375));
     Command6 = button("Command6", tr("Posicionhar 2º Linha Display"), twips(6090, 2340, 1455, 855));
     Command5 = button("Command5", tr("Posicionhar 1º Linha Display"), twips(6090, 1410, 1455, 855));
     Command4 = button("Command4", tr("Limpar Display"), twips(6090, 480, 1455, 855));
-    Text1 = box("Text1", TextBox::Mode::Lines, twips(120, 3930, 3735, 495));
+    Text1 = box("Text1", twips(120, 3930, 3735, 495));
     Text1->setMaxLength(kDisplayTextMax);
     Text1->setCodePageOnly(true);
     Text1->setText(sendloop::kInitialText);
@@ -223,7 +233,7 @@ void frmPADCOM::wire()
     connect(Text1, &QPlainTextEdit::textChanged, this, rearm);
     connect(Check1, &QCheckBox::toggled, this, rearm);
     connect(&m_session, &Session::recordFailed, this, &frmPADCOM::showNotice);
-    for (TextBox *log : {Text2, Text3}) {
+    for (LogView *log : {Text2, Text3}) {
         log->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(log, &QWidget::customContextMenuRequested, this,
                 [this, log](const QPoint &at) { showLogMenu(log, at); });
@@ -232,7 +242,7 @@ void frmPADCOM::wire()
     Text7->installEventFilter(this);
 }
 
-void frmPADCOM::showLogMenu(TextBox *log, const QPoint &at)
+void frmPADCOM::showLogMenu(LogView *log, const QPoint &at)
 {
     QMenu *menu = log->createStandardContextMenu(at);
     menu->setAttribute(Qt::WA_DeleteOnClose);
@@ -530,7 +540,7 @@ void frmPADCOM::MSComm1_OnComm(const Session::Event &event)
         return;
     RxBuffer = event.bytes;
     const monitor::BlockResult result = monitor::receiveBlock(
-        {Text2->text(), Text3->text(), Text6->text(), Text7->text()}, RxBuffer, eco->isChecked());
+        {Text2->text(), Text3->text(), Text6->count(), Text7->count()}, RxBuffer, eco->isChecked());
 
     if (result.logsEmptied) {
         Text3->setText(QString());
@@ -538,9 +548,9 @@ void frmPADCOM::MSComm1_OnComm(const Session::Event &event)
     }
     // Only a count that moved is set: setting a box drops what the user selected in it.
     if (result.nackCount > 0)
-        Text6->setText(result.boxes.nack);
+        Text6->setCount(result.boxes.nack);
     if (result.otherCount > 0)
-        Text7->setText(result.boxes.erro);
+        Text7->setCount(result.boxes.erro);
     Text3->setText(result.boxes.hexLog);
     Text2->setText(result.boxes.asciiLog);
     RxIndex = qint16(RxBuffer.size());

@@ -8,6 +8,8 @@
 #include <QWidget>
 
 class ClickLabel;
+class CountBox;
+class LogView;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -73,7 +75,7 @@ private:
     void showNotice(const QString &message);
     void onPortLost(const QString &device, const QString &reason);
     void updatePortTip();
-    void showLogMenu(TextBox *log, const QPoint &at);
+    void showLogMenu(LogView *log, const QPoint &at);
     void chooseRecordFile();
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -85,15 +87,15 @@ private:
     QWidget *m_work = nullptr;
 
     QCheckBox *eco = nullptr;
-    QLineEdit *Text6 = nullptr;
-    QLineEdit *Text7 = nullptr;
+    CountBox *Text6 = nullptr;
+    CountBox *Text7 = nullptr;
     WrapButton *Command2 = nullptr;
     WrapButton *Command8 = nullptr;
     QCheckBox *Check1 = nullptr;
     QLineEdit *Text4 = nullptr;
     WrapButton *Command7 = nullptr;
-    TextBox *Text3 = nullptr;
-    TextBox *Text2 = nullptr;
+    LogView *Text3 = nullptr;
+    LogView *Text2 = nullptr;
     WrapButton *Command6 = nullptr;
     WrapButton *Command5 = nullptr;
     WrapButton *Command4 = nullptr;

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
-step "Checking packages" scripts/deps.sh python3 valgrind xvfb xauth xdotool x11-utils
+step "Checking packages" scripts/deps.sh python3 valgrind xvfb xauth xdotool x11-utils cutecom
 step "Building" scripts/build.sh default
 use_runtime_dir
 if [ -z "${DISPLAY:-}" ]; then

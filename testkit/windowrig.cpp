@@ -1,5 +1,7 @@
 #include "windowrig.h"
 
+#include "app/widgets/countbox.h"
+#include "app/widgets/logview.h"
 #include "app/widgets/textbox.h"
 #include "ptypeer.h"
 
@@ -55,6 +57,10 @@ frmPADCOM &WindowRig::show()
 
 QString WindowRig::text(const char *name) const
 {
+    if (auto *count = get<CountBox>(name))
+        return count->count();
+    if (auto *log = get<LogView>(name))
+        return log->text();
     if (auto *box = get<TextBox>(name))
         return box->text();
     return get<QLineEdit>(name)->text();
@@ -62,7 +68,9 @@ QString WindowRig::text(const char *name) const
 
 void WindowRig::setText(const char *name, const QString &text)
 {
-    if (auto *box = get<TextBox>(name))
+    if (auto *log = get<LogView>(name))
+        log->setText(text);
+    else if (auto *box = get<TextBox>(name))
         box->setText(text);
     else
         get<QLineEdit>(name)->setText(text);

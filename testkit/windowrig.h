@@ -48,7 +48,8 @@ public:
     {
         return form->findChild<T *>(QLatin1String(name));
     }
-    // The text of a line edit or a text box.
+    // The text of a line edit or a text box; of a count box, the count it shows now or at
+    // its next refresh.
     QString text(const char *name) const;
     void setText(const char *name, const QString &text);
     // Only what a user can reach: a control under the frame cannot be clicked.

@@ -262,13 +262,13 @@ void TestDrills::floodWithLoopAndEcho()
     flood.join();
     // The backlog is drained when every byte sent was counted. An empty receive buffer alone
     // says nothing: the terminal may still hold bytes the line has not taken yet.
-    QTRY_COMPARE_WITH_TIMEOUT(rig.get<QLineEdit>("Text7")->text(), QString::number(others), 5000);
-    QTRY_COMPARE(rig.get<QLineEdit>("Text6")->text(), QString::number(nacks));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.text("Text7"), QString::number(others), 5000);
+    QTRY_COMPARE(rig.text("Text6"), QString::number(nacks));
     QTest::qWait(300);
     beat.stop();
     QCOMPARE(rig.form->comm().InBufferCount(), 0);
-    QCOMPARE(rig.get<QLineEdit>("Text6")->text(), QString::number(nacks));
-    QCOMPARE(rig.get<QLineEdit>("Text7")->text(), QString::number(others));
+    QCOMPARE(rig.text("Text6"), QString::number(nacks));
+    QCOMPARE(rig.text("Text7"), QString::number(others));
     qInfo("flood: %lld bytes in %d s, longest event-loop stall %lld ms, memory %+.1f MiB", sent,
           seconds, longestStall, residentMiB() - rssBefore);
     QVERIFY2(longestStall < 250, qPrintable(QString::number(longestStall)));

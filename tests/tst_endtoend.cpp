@@ -1,4 +1,5 @@
 #include "app/frmpadcom.h"
+#include "app/widgets/logview.h"
 #include "app/widgets/textbox.h"
 #include "serial/linesettings.h"
 #include "serial/mscomm.h"
@@ -81,9 +82,9 @@ void TestEndToEnd::writeShowsText()
 {
     click("Command3");
     QTRY_COMPARE(device().line(0), padded(" TEXTE DO DISPLAY TECLADO RM 62 VORLAN "));
-    QTRY_COMPARE(m_rig->get<TextBox>("Text3")->text(), QStringLiteral(" 6"));
-    QCOMPARE(m_rig->get<QLineEdit>("Text6")->text(), QStringLiteral("0"));
-    QCOMPARE(m_rig->get<QLineEdit>("Text7")->text(), QStringLiteral("0"));
+    QTRY_COMPARE(m_rig->get<LogView>("Text3")->text(), QStringLiteral(" 6"));
+    QCOMPARE(m_rig->text("Text6"), QStringLiteral("0"));
+    QCOMPARE(m_rig->text("Text7"), QStringLiteral("0"));
 }
 
 void TestEndToEnd::clearAndCursorButtons()
@@ -100,7 +101,7 @@ void TestEndToEnd::clearAndCursorButtons()
     QTRY_COMPARE(device().line(1), padded("Linha 2\xBA"));
     click("Command5");
     QTRY_COMPARE(int(device().cursor()), 0);
-    QTRY_COMPARE(m_rig->get<TextBox>("Text3")->text(), QStringLiteral(" 6 6 6 6 6"));
+    QTRY_COMPARE(m_rig->get<LogView>("Text3")->text(), QStringLiteral(" 6 6 6 6 6"));
     QCOMPARE(device().refusedCount(), 0);
 }
 
@@ -108,7 +109,7 @@ void TestEndToEnd::wrongLengthRaisesNack()
 {
     m_rig->get<QCheckBox>("Check1")->setChecked(true);
     click("Command3");
-    QTRY_COMPARE(m_rig->get<QLineEdit>("Text6")->text(), QStringLiteral("1"));
+    QTRY_COMPARE(m_rig->text("Text6"), QStringLiteral("1"));
     QCOMPARE(device().refusedCount(), 1);
     QCOMPARE(device().line(0), padded(""));
 }
@@ -117,12 +118,12 @@ void TestEndToEnd::keysCountedAndEchoed()
 {
     m_rig->get<QCheckBox>("eco")->setChecked(true);
     m_sim->sendKeys("OK");
-    QTRY_COMPARE(m_rig->get<QLineEdit>("Text7")->text(), QStringLiteral("2"));
+    QTRY_COMPARE(m_rig->text("Text7"), QStringLiteral("2"));
     // The echo frames come back to the display, which accepts them.
     QTRY_COMPARE(device().line(0), padded("OK"));
     QTRY_COMPARE(device().acceptedCount(), 2);
-    QTRY_VERIFY(m_rig->get<TextBox>("Text3")->text().endsWith(QStringLiteral(" 6")));
-    QCOMPARE(m_rig->get<QLineEdit>("Text7")->text(),
+    QTRY_VERIFY(m_rig->get<LogView>("Text3")->text().endsWith(QStringLiteral(" 6")));
+    QCOMPARE(m_rig->text("Text7"),
              QStringLiteral("2")); // acks are not counted
 }
 
@@ -205,7 +206,7 @@ void TestEndToEnd::busyWindowCostsNoRefusal()
     click("Command7");
     QTRY_VERIFY_WITH_TIMEOUT(sim.counts().first >= 2 + ticks, 5000);
     QCOMPARE(sim.counts().second, 0);
-    QCOMPARE(m_rig->get<QLineEdit>("Text6")->text(), QStringLiteral("0"));
+    QCOMPARE(m_rig->text("Text6"), QStringLiteral("0"));
 }
 
 void TestEndToEnd::newClientAfterKilledOne()

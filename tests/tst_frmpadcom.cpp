@@ -1,4 +1,5 @@
 #include "app/frmpadcom.h"
+#include "app/widgets/logview.h"
 #include "app/widgets/textbox.h"
 #include "testkit/ptypeer.h"
 #include "testkit/windowrig.h"
@@ -26,6 +27,8 @@ QString textOf(QWidget *w)
         return e->text();
     if (auto *t = qobject_cast<TextBox *>(w))
         return t->text();
+    if (auto *l = qobject_cast<LogView *>(w))
+        return l->text();
     if (auto *g = qobject_cast<QGroupBox *>(w))
         return g->title();
     return QStringLiteral("?");
@@ -159,8 +162,8 @@ void TestFrmPadcom::window()
     QCOMPARE(m_rig->get<QLineEdit>("Text5")->maxLength(), 2);
     QCOMPARE(m_rig->get<TextBox>("Text1")->maxLength(), 80);
     QCOMPARE(m_rig->get<TextBox>("Text1")->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-    QCOMPARE(m_rig->get<TextBox>("Text2")->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    QCOMPARE(m_rig->get<TextBox>("Text3")->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QCOMPARE(m_rig->get<LogView>("Text2")->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QCOMPARE(m_rig->get<LogView>("Text3")->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     auto *label5 = m_rig->get<QLabel>("Label5");
     QCOMPARE(label5->foregroundRole(), QPalette::Highlight);
     QCOMPARE(m_rig->form->loopOn(), qint16(0));
@@ -236,8 +239,8 @@ void TestFrmPadcom::tabOrder()
 void TestFrmPadcom::limpar()
 {
     open();
-    auto *text2 = m_rig->get<TextBox>("Text2");
-    auto *text3 = m_rig->get<TextBox>("Text3");
+    auto *text2 = m_rig->get<LogView>("Text2");
+    auto *text3 = m_rig->get<LogView>("Text3");
     auto *text6 = m_rig->get<QLineEdit>("Text6");
     text2->setText(QStringLiteral(" abc"));
     text3->setText(QStringLiteral(" 61 62 63"));
@@ -325,8 +328,8 @@ void TestFrmPadcom::openAndReopen()
 {
     open();
     QCOMPARE(m_rig->peer().slaveTermios().c_cflag & CSIZE, tcflag_t(CS8));
-    auto *text2 = m_rig->get<TextBox>("Text2");
-    auto *text3 = m_rig->get<TextBox>("Text3");
+    auto *text2 = m_rig->get<LogView>("Text2");
+    auto *text3 = m_rig->get<LogView>("Text3");
     m_rig->get<QLineEdit>("Text6")->setText(QStringLiteral("3"));
     m_rig->get<QLineEdit>("Text4")->setText(QStringLiteral("250"));
     m_rig->get<QCheckBox>("eco")->setChecked(true);
@@ -338,8 +341,8 @@ void TestFrmPadcom::openAndReopen()
     QVERIFY(!m_rig->form->comm().PortOpen());
     QCOMPARE(text2->text(), QString());
     QCOMPARE(text3->text(), QString());
-    QCOMPARE(m_rig->get<QLineEdit>("Text6")->text(), QStringLiteral("3"));
-    QCOMPARE(m_rig->get<QLineEdit>("Text7")->text(), QStringLiteral("1"));
+    QCOMPARE(m_rig->text("Text6"), QStringLiteral("3"));
+    QCOMPARE(m_rig->text("Text7"), QStringLiteral("1"));
     QCOMPARE(m_rig->get<QLineEdit>("Text4")->text(), QStringLiteral("250"));
     QVERIFY(m_rig->get<QCheckBox>("eco")->isChecked());
 

@@ -13,13 +13,18 @@ QString render(QStringView text, Layout layout)
         if (layout == Layout::Lines && c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
             out += QChar::ParagraphSeparator;
             ++i;
-        } else if (layout == Layout::Log && c >= 0x80 && c < 0xA0) {
-            out += kNoGlyph;
+        } else if (layout == Layout::Log) {
+            out += logSymbol(text[i]);
         } else {
             out += win1252::controlPicture(text[i]);
         }
     }
     return out;
+}
+
+QChar logSymbol(QChar c)
+{
+    return c.unicode() >= 0x80 && c.unicode() < 0xA0 ? kNoGlyph : win1252::controlPicture(c);
 }
 
 QString unrender(QStringView shown)

@@ -22,6 +22,8 @@ inline constexpr QChar kNoGlyph = QChar(char16_t(0xFFFD));
 // Control characters (C0, DEL) become control pictures; in a log, so do the bytes 80-9F
 // that have no glyph. Every other character stands for itself.
 QString render(QStringView text, Layout layout);
+// What a log shows for one character: render() of a log, a character at a time.
+QChar logSymbol(QChar c);
 // The text a shown document stands for: pictures back to controls, line breaks to CR LF.
 QString unrender(QStringView shown);
 

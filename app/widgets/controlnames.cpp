@@ -4,12 +4,10 @@
 
 #include <QFontInfo>
 #include <QFontMetrics>
-#include <QHash>
 #include <QPainter>
 #include <QPalette>
 #include <QSyntaxHighlighter>
 #include <QTextCharFormat>
-#include <QTextCursor>
 #include <QTextDocument>
 #include <QWidget>
 
@@ -46,13 +44,12 @@ protected:
     {
         for (qsizetype i = 0; i < text.size(); ++i) {
             if (boxtext::isNamed(text[i]))
-                setFormat(int(i), 1, m_cells.formatFor(text[i], m_view->font()));
+                setFormat(int(i), 1, widened(text[i], m_view->font()));
         }
     }
 
 private:
     const QWidget *m_view;
-    CellFormats m_cells;
 };
 
 } // namespace
@@ -71,50 +68,9 @@ qreal cellWidth(const QString &name, const QFont &base)
     return QFontMetrics(font(base)).horizontalAdvance(name) + 2 * kPadding;
 }
 
-void widenCells(QTextDocument *document, const QWidget *view)
+QSyntaxHighlighter *widenCells(QTextDocument *document, const QWidget *view)
 {
-    new NameCells(document, view);
-}
-
-const QTextCharFormat &CellFormats::formatFor(QChar symbol, const QFont &base)
-{
-    if (m_font != base) {
-        m_font = base;
-        m_formats.clear();
-    }
-    auto it = m_formats.find(symbol.unicode());
-    if (it == m_formats.end())
-        it = m_formats.insert(symbol.unicode(), widened(symbol, base));
-    return *it;
-}
-
-void CellFormats::apply(QTextDocument *document, int from, int to, const QFont &base)
-{
-    // A log's append is a few characters at the end of a long text: each one is looked up,
-    // rather than the whole text copied out.
-    to = std::min(to, document->characterCount() - 1);
-    QTextCursor cursor(document);
-    cursor.beginEditBlock();
-    int run = from; // start of the plain characters not yet formatted
-    const auto plainUpTo = [&](int end) {
-        if (end > run) {
-            cursor.setPosition(run);
-            cursor.setPosition(end, QTextCursor::KeepAnchor);
-            cursor.setCharFormat(QTextCharFormat());
-        }
-    };
-    for (int i = from; i < to; ++i) {
-        const QChar symbol = document->characterAt(i);
-        if (!boxtext::isNamed(symbol))
-            continue;
-        plainUpTo(i);
-        cursor.setPosition(i);
-        cursor.setPosition(i + 1, QTextCursor::KeepAnchor);
-        cursor.setCharFormat(formatFor(symbol, base));
-        run = i + 1;
-    }
-    plainUpTo(to);
-    cursor.endEditBlock();
+    return new NameCells(document, view);
 }
 
 QPixmap picture(const QString &name, QSize size, const QFont &names, const QPalette &palette,

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "controlnames.h"
-#include "text/boxtext.h"
 
 #include <QHash>
 #include <QList>
@@ -9,30 +8,20 @@
 #include <QPlainTextEdit>
 #include <QSize>
 #include <QString>
-#include <QTimer>
 
-// A multi-line text box whose text reads back exactly what was set, appended or typed:
-// QPlainTextEdit alone turns CR into a paragraph break and cannot hold that.
-// Lines:   CR LF shows as a line break; Enter inserts CR LF (the display text).
-// Control characters show as their names in small boxes ("ACK", "CR"; see controlnames.h).
-// Log:     every control character shows as a visible symbol on one wrapping line; Enter
-//          inserts CR LF, shown as such. No undo history, so appending costs no memory, and
-//          appends reach the screen at most 25 times a second. The box wraps the line
-//          itself, each screen line a paragraph of the document: an append then lays out
-//          only the last line, where one paragraph of a thousand symbols was laid out and
-//          shaped again for every received block. The paragraph breaks are the view's own:
-//          the text, what a copy takes and every position the box reports leave them out.
+// A multi-line text box whose text reads back exactly what was set or typed: QPlainTextEdit
+// alone turns CR into a paragraph break and cannot hold that. CR LF shows as a line break,
+// and Enter inserts CR LF (the display text); control characters show as their names in
+// small boxes ("ACK", "CR"; see controlnames.h). The logs have a view of their own
+// (logview.h).
 class TextBox : public QPlainTextEdit
 {
     Q_OBJECT
 
 public:
-    using Mode = boxtext::Layout;
-
-    explicit TextBox(Mode mode, QWidget *parent = nullptr);
+    explicit TextBox(QWidget *parent = nullptr);
 
     QString text() const { return m_text; }
-    // A new text that extends the current one only appends to what is on screen.
     void setText(const QString &text);
 
     // In characters as the line counts them; 0 for no limit. Holds for every way in.
@@ -43,42 +32,23 @@ public:
     // when pasted, as they would on the line.
     void setCodePageOnly(bool on) { m_codePageOnly = on; }
 
-    // Puts appended text that waits for the next frame on screen now.
-    void flushView();
-
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void inputMethodEvent(QInputMethodEvent *event) override;
     void insertFromMimeData(const QMimeData *source) override;
     void paintEvent(QPaintEvent *event) override;
     void changeEvent(QEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
-    QMimeData *createMimeDataFromSelection() const override;
 
 private:
-    void onContentsChange(int position, int removed, int added);
-    void display(const QString &text);
+    void onContentsChange();
+    void showWhole();
     qsizetype roomFor() const;
     void insertModelText(const QString &text);
     void putBack(int cursor);
     void paintControlNames(const QRect &area);
-    void widenLogCells(int from, int to);
-
-    // The text on screen anew, wrapped if a log.
-    void showWhole();
-    // The log's own wrapping.
-    QList<qsizetype> lineBreaks(QStringView symbols);
-    QString wrapped(QStringView symbols);
-    qreal advance(QChar symbol);
-    qreal wrapWidth() const;
-    void rewrap();
-    void stepOverLineEnd(const QKeyEvent *event);
-    void countLines();
-    qsizetype modelIndex(int position) const;
-    int viewPosition(qsizetype index) const;
 
     // Where a laid-out line's names go, worked out once per line text: finding a cell's x
-    // shapes the line again, and a log's lines stay as they are while bytes are appended.
+    // shapes the line again.
     struct NamedCell
     {
         qreal left;
@@ -87,7 +57,6 @@ private:
     struct LineNames
     {
         QString symbols;
-        QString actual; // in a log, the characters the symbols stand for
         QList<NamedCell> cells;
     };
     const QList<NamedCell> &namesOf(const QTextBlock &block, const QTextLine &line);
@@ -105,15 +74,9 @@ private:
     QFont m_namesFont;
     // Each name's picture at each cell size, drawn once per look.
     QHash<std::pair<QString, QSize>, QPixmap> m_pictures;
-    controlnames::CellFormats m_logCells;
-    QHash<char16_t, qreal> m_advances;
-    QList<qsizetype> m_lineStarts; // where each paragraph of a log begins in the text
-    qreal m_wrappedAt = -1;
 
-    Mode m_mode;
+    QSyntaxHighlighter *m_cells = nullptr;
     QString m_text;
-    QString m_pendingTail; // end of m_text not yet on screen
-    QTimer m_viewTimer;
     int m_maxLength = 0;
     bool m_updating = false;
     bool m_codePageOnly = false;
