@@ -146,6 +146,11 @@ qsizetype MSComm::InBufferCount() const
     return onLine([this] { return m_line->InBufferCount(); });
 }
 
+bool MSComm::lineIdle() const
+{
+    return onLine([this] { return m_line->idle(); });
+}
+
 MSComm::PortState MSComm::state() const
 {
     return onLine([this] { return m_line->state(); });

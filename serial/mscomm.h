@@ -61,6 +61,8 @@ public:
     OutputResult Output(const QByteArray &bytes);
     qsizetype OutBufferCount() const;
     qsizetype InBufferCount() const;
+    // Nothing waits to go out, and every event of the line has been handed over and handled.
+    bool lineIdle() const;
 
     PortState state() const;
     std::chrono::nanoseconds clock() const { return m_line->clock(); }

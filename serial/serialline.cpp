@@ -264,8 +264,12 @@ void SerialLine::readArrived()
 void SerialLine::queue(Event event)
 {
     m_events.append(std::move(event));
-    if (!m_flushTimer.isActive())
-        m_flushTimer.start();
+    if (m_flushTimer.isActive())
+        return;
+    const nanoseconds since = now() - m_handedOver;
+    m_flushTimer.start(since >= kHandOverEvery
+                           ? 0ms
+                           : std::chrono::ceil<std::chrono::milliseconds>(kHandOverEvery - since));
 }
 
 void SerialLine::flush()
@@ -286,7 +290,13 @@ void SerialLine::flush()
     const Events batch = std::exchange(m_events, {});
     m_inTransit += m_queuedBytes;
     m_queuedBytes = 0;
+    m_handedOver = now();
     emit events(batch);
+}
+
+bool SerialLine::idle() const
+{
+    return m_events.isEmpty() && m_owner == Owner::Idle && OutBufferCount() == 0;
 }
 
 SerialLine::Events SerialLine::takeEvents()

@@ -128,6 +128,9 @@ public:
     // over. Safe from any thread; wakes this one only if something waits.
     void eventsHandled(qsizetype bytes);
 
+    // Nothing waits to go out, and the owner has been handed everything that happened.
+    bool idle() const;
+
     // Bytes waiting: frames held here plus what the system has not put on the line yet.
     qsizetype OutBufferCount() const;
     // Bytes received and not yet handled by the owner.
@@ -175,6 +178,11 @@ private:
     static constexpr qsizetype kHandOverAt = 16;
     // The longest a close waits for the line, whatever the system claims to hold.
     static constexpr std::chrono::milliseconds kMaxDrain{300};
+    // What happens on the line is handed over at once after a quiet spell, then at most once
+    // a screen frame: a keyboard streaming a byte at a time would otherwise wake the owner's
+    // thread for every byte, to show what no one sees sooner than the next frame. Every
+    // event keeps its own time, so no figure depends on when it was handed over.
+    static constexpr std::chrono::milliseconds kHandOverEvery{16};
 
     std::unique_ptr<PortDevice> m_device;
     LineSettings m_settings;
@@ -198,6 +206,8 @@ private:
     // Reading stopped at a full receive buffer, and when the bytes left unread had come.
     std::atomic<bool> m_readStalled{false};
     std::optional<nanoseconds> m_unreadSince;
+
+    nanoseconds m_handedOver{-kHandOverEvery};
 
     QList<QByteArray> m_held;
     qsizetype m_heldBytes = 0;

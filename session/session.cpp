@@ -75,7 +75,7 @@ void Session::ended()
 
 bool Session::settled() const
 {
-    return m_matcher.waiting() == 0 && (!m_open || m_comm.OutBufferCount() == 0);
+    return m_matcher.waiting() == 0 && (!m_open || m_comm.lineIdle());
 }
 
 void Session::setLoopPlan(const MSComm::LoopPlan &plan)
