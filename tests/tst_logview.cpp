@@ -3,6 +3,7 @@
 #include "app/widgets/logview.h"
 #include "app/widgets/qttexts.h"
 #include "app/widgets/steadyscrollbar.h"
+#include "testkit/exacttexts.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -114,15 +115,7 @@ LogView *TestLogView::shown(QSize size, const QString &text, int which)
 
 void TestLogView::readsBackExactly_data()
 {
-    QTest::addColumn<QString>("text");
-    QString all;
-    for (int c = 0; c < 256; ++c)
-        all += QChar(char16_t(c));
-    QTest::newRow("every code 0-255") << all;
-    QTest::newRow("lone CR and LF") << QStringLiteral("a\rb\nc\r\n");
-    QTest::newRow("NUL first") << QString(QChar(u'\0')) + QStringLiteral("after");
-    QTest::newRow("paragraph separator") << QStringLiteral("x\u2029y");
-    QTest::newRow("control picture typed") << QStringLiteral("\u2406");
+    addExactTexts();
 }
 
 void TestLogView::readsBackExactly()

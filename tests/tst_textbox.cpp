@@ -1,6 +1,7 @@
 #include "app/widgets/controlnames.h"
 #include "app/widgets/qttexts.h"
 #include "app/widgets/textbox.h"
+#include "testkit/exacttexts.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
@@ -41,15 +42,7 @@ private slots:
 
 void TestTextBox::readsBackExactly_data()
 {
-    QTest::addColumn<QString>("text");
-    QString all;
-    for (int c = 0; c < 256; ++c)
-        all += QChar(char16_t(c));
-    QTest::newRow("every code 0-255") << all;
-    QTest::newRow("lone CR and LF") << QStringLiteral("a\rb\nc\r\n");
-    QTest::newRow("NUL first") << QString(QChar(u'\0')) + QStringLiteral("after");
-    QTest::newRow("no-break space") << QStringLiteral("a\u00A0b");
-    QTest::newRow("paragraph separator") << QStringLiteral("x\u2029y");
+    addExactTexts();
 }
 
 void TestTextBox::readsBackExactly()
