@@ -259,6 +259,11 @@ void SerialLine::readArrived()
     // Bytes left in the system came before the next read, after these.
     m_unreadSince = stalled ? std::optional(at) : std::nullopt;
     m_readStalled = stalled;
+    // The owner may have made room after the look above and before the stall was set, and
+    // then not seen it: look again, or what waits in the system would wait for a notice of
+    // new bytes that may never come.
+    if (stalled && kInBufferSize - m_queuedBytes - m_inTransit > 0)
+        QMetaObject::invokeMethod(this, &SerialLine::resume, Qt::QueuedConnection);
 }
 
 void SerialLine::queue(Event event)
