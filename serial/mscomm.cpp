@@ -98,17 +98,20 @@ bool MSComm::setPortOpen(bool open)
 {
     if (open)
         return onLine([&] { return m_line->setPortOpen(true); });
-    const auto rest = onLine([this] {
-        m_line->setPortOpen(false);
-        return m_line->takeEvents();
-    });
-    // A batch already on its way came before the rest, and the owner hears both before the
-    // port counts as closed: a frame that went out or a reply that came is never lost from
-    // its figures and its record.
+    // The owner hears everything before the port counts as closed: a frame that went out or
+    // a reply that came is never lost from its figures and its record.
+    onLine([this] { m_line->setPortOpen(false); });
+    catchUp();
+    return true;
+}
+
+void MSComm::catchUp()
+{
+    const auto rest = onLine([this] { return m_line->takeEvents(); });
+    // A batch already on its way came before the rest.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     if (!rest.isEmpty())
         deliver(rest);
-    return true;
 }
 
 bool MSComm::DTREnable() const

@@ -63,6 +63,9 @@ public:
     qsizetype InBufferCount() const;
     // Nothing waits to go out, and every event of the line has been handed over and handled.
     bool lineIdle() const;
+    // Hands over now what the line has heard and not handed over yet (it does so at most
+    // once a screen frame), for a judgement that must not miss what came in time.
+    void catchUp();
 
     PortState state() const;
     std::chrono::nanoseconds clock() const { return m_line->clock(); }

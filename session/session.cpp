@@ -167,6 +167,9 @@ void Session::handle(const Event &e)
 
 void Session::expire()
 {
+    // A reply that came in time may still wait on the line's thread: it is heard before any
+    // frame is given up.
+    m_comm.catchUp();
     const QList<Outcome> overdue = m_matcher.expire(m_comm.clock());
     if (!overdue.isEmpty()) {
         for (const Outcome &o : overdue)

@@ -112,6 +112,7 @@ private slots:
     void everyOpeningIsASection();
     void closeJudgesWhatCame();
     void silenceIsJudgedInBoundedTime();
+    void aReplyInTimeIsNeverGivenUp();
     void heldLoopWaitsForTheRefusal();
 
 private:
@@ -317,6 +318,31 @@ void TestSession::silenceIsJudgedInBoundedTime()
     QCOMPARE(session.figures().goodUnanswered(), qint64(1));
     QCOMPARE(session.figures().wrongUnanswered(), qint64(1));
     QVERIFY(session.settled());
+}
+
+void TestSession::aReplyInTimeIsNeverGivenUp()
+{
+    // A far end that answers as soon as a command frame is read, and a bound shorter than the
+    // line's pause between two hand-overs: the reply, in time, must be heard before the frame
+    // is given up.
+    PtyPeer peer;
+    QVERIFY(linkPort(9, peer.slavePath()));
+    peer.stopReading();
+    int bytes = 0;
+    LineRecorder far(peer.masterFd(), 0, [&bytes](QByteArrayView read, auto) {
+        const int before = bytes / 2;
+        bytes += int(read.size());
+        return QByteArray(bytes / 2 - before, '\x06');
+    });
+    Session session;
+    session.setReplyBound(10ms);
+    QVERIFY(open(session, 9));
+    for (int i = 1; i <= 5; ++i) {
+        session.comm().Output(frames::command(frames::Command::Clear));
+        QTRY_VERIFY(session.settled());
+        QCOMPARE(session.figures().accepted(), qint64(i));
+    }
+    QCOMPARE(session.figures().unanswered() + session.figures().unexpected(), qint64(0));
 }
 
 void TestSession::heldLoopWaitsForTheRefusal()
