@@ -94,6 +94,19 @@ Read readRecord(const QString &path)
     return r;
 }
 
+// A far end on a thread of its own that answers 06 to every two bytes it reads (a command
+// frame) as soon as it reads them.
+std::unique_ptr<LineRecorder> answerEveryCommand(PtyPeer &peer)
+{
+    peer.stopReading();
+    return std::make_unique<LineRecorder>(peer.masterFd(), 0,
+                                          [bytes = 0](QByteArrayView read, auto) mutable {
+                                              const int before = bytes / 2;
+                                              bytes += int(read.size());
+                                              return QByteArray(bytes / 2 - before, '\x06');
+                                          });
+}
+
 } // namespace
 
 // One keyboard's session on a real pseudo-terminal: each event of the line judged once, in
@@ -276,13 +289,7 @@ void TestSession::closeJudgesWhatCame()
     // (a command frame) on a thread of its own.
     PtyPeer peer;
     QVERIFY(linkPort(9, peer.slavePath()));
-    peer.stopReading();
-    int bytes = 0;
-    LineRecorder far(peer.masterFd(), 0, [&bytes](QByteArrayView read, auto) {
-        const int before = bytes / 2;
-        bytes += int(read.size());
-        return QByteArray(bytes / 2 - before, '\x06');
-    });
+    const auto far = answerEveryCommand(peer);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("close.jsonl"));
     Session session;
@@ -327,13 +334,7 @@ void TestSession::aReplyInTimeIsNeverGivenUp()
     // is given up.
     PtyPeer peer;
     QVERIFY(linkPort(9, peer.slavePath()));
-    peer.stopReading();
-    int bytes = 0;
-    LineRecorder far(peer.masterFd(), 0, [&bytes](QByteArrayView read, auto) {
-        const int before = bytes / 2;
-        bytes += int(read.size());
-        return QByteArray(bytes / 2 - before, '\x06');
-    });
+    const auto far = answerEveryCommand(peer);
     Session session;
     session.setReplyBound(10ms);
     QVERIFY(open(session, 9));
